@@ -1,0 +1,1 @@
+#include "output/repaired_database.h"

@@ -1,0 +1,4 @@
+// The repaired database: one SQLite connection per save.
+#pragma once
+
+namespace veltrane {}

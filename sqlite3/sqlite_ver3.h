@@ -1,0 +1,17 @@
+// sqlite_ver3: recovery of SQLite 3 files, read page by page without the
+// SQLite library.
+#pragma once
+
+#include "core/parser.h"
+
+namespace veltrane {
+
+class sqlite_ver3 : public sqlite_base {
+ public:
+  ~sqlite_ver3() override;
+  std::string NormaliseTypeName(const std::string& type) override;
+  bool IsKnownType(const std::string& type) override;
+  std::string CleanIdentifier(const std::string& name) override;
+};
+
+}  // namespace veltrane
