@@ -104,6 +104,7 @@ void sqlite_base::ResetModel() {
   wideIndexStatements.clear();
   wideViewStatements.clear();
   ver2PageHeaders.clear();
+  mappedTables.clear();
   pageHeaders.shrink_to_fit();
   ver2PageHeaders.shrink_to_fit();
 }

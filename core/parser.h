@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,9 @@ class sqlite_base {
   // Position in tableDescriptors of the table that RecoverRows is asked for,
   // -1 when unknown; set by the preview and the table writer.
   int32_t currentTable = -1;
+  // Tables whose createStatements entry the column mapping replaced; the save
+  // creates these from that statement so that they carry the mapped types.
+  std::set<int32_t> mappedTables;
 };
 
 }  // namespace veltrane
