@@ -25,7 +25,12 @@ TEST(Cli, UsageErrorsExitWithTwo) {
       {"frobnicate", "x.db"},
       {"scan"},
       {"show", "x.db"},
-      {"scan", "a.db", "b.db"},
+      {"dump", "a.db", "b.db"},
+      {"save", "a.db", "b.db", "-o", "out.db"},
+      {"export", "a.db"},
+      {"show", "a.db", "t", "--csv", "--json"},
+      {"scan", "a.db", "--jobs", "0"},
+      {"dump", "a.db", "--json"},
       {"scan", "x.db", "--page-size", "abc"},
       {"scan", "x.db", "--sqlite-version", "4"},
       {"scan", "x.db", "--encoding", "latin1"},
@@ -40,7 +45,8 @@ TEST(Cli, UsageErrorsExitWithTwo) {
   const CommandResult help = RunCli({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* word : {"scan FILE", "show FILE NAME", "save FILE", "--only", "--overwrite",
-                           "--sqlite-version", "--encoding", "--page-size", "--offset", "Exit status"})
+                           "--sqlite-version", "--encoding", "--page-size", "--offset", "dump FILE",
+                           "export FILE --csv DIR", "--json", "--jobs", "Exit Status"})
     EXPECT_TRUE(Contains(help.out, word)) << word;
 }
 
