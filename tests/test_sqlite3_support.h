@@ -1,17 +1,17 @@
 // Helpers of the SQLite 3 parser tests: databases built with the SQLite
-// library, a scan through a session, byte patches, and a small JSON reader for
-// the fixtures' truth files.
+// library, a scan through a session, byte patches and the fixtures' truth files.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "core/detect.h"
@@ -110,160 +110,7 @@ inline std::unique_ptr<ScannedFile> ScanFile(const std::string& path,
   return s;
 }
 
-// ---- a small JSON reader (enough for the fixtures' truth files) ----
-
-struct Json {
-  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
-  bool boolean = false;
-  double number = 0;
-  bool isInteger = false;
-  int64_t integer = 0;
-  std::string string;
-  std::vector<Json> array;
-  std::vector<std::pair<std::string, Json>> object;
-
-  const Json* Find(const std::string& key) const {
-    for (const auto& [k, v] : object)
-      if (k == key) return &v;
-    return nullptr;
-  }
-  const Json& operator[](const std::string& key) const {
-    static const Json none;
-    const Json* j = Find(key);
-    return j ? *j : none;
-  }
-};
-
-class JsonParser {
- public:
-  explicit JsonParser(const std::string& text) : s_(text) {}
-  Json Parse() {
-    Json j = Value();
-    return j;
-  }
-
- private:
-  void Space() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) ++i_;
-  }
-  static void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  uint32_t Hex4() {
-    uint32_t v = static_cast<uint32_t>(std::strtoul(s_.substr(i_, 4).c_str(), nullptr, 16));
-    i_ += 4;
-    return v;
-  }
-  std::string String() {
-    std::string out;
-    ++i_;  // opening quote
-    while (i_ < s_.size() && s_[i_] != '"') {
-      char c = s_[i_++];
-      if (c != '\\') {
-        out.push_back(c);
-        continue;
-      }
-      c = s_[i_++];
-      switch (c) {
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
-        case 'r': out.push_back('\r'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'u': {
-          uint32_t cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-            i_ += 2;
-            const uint32_t low = Hex4();
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          }
-          AppendUtf8(out, cp);
-          break;
-        }
-        default: out.push_back(c);
-      }
-    }
-    ++i_;  // closing quote
-    return out;
-  }
-  Json Value() {
-    Space();
-    Json j;
-    if (i_ >= s_.size()) return j;
-    const char c = s_[i_];
-    if (c == '{') {
-      j.kind = Json::Kind::Object;
-      ++i_;
-      Space();
-      while (i_ < s_.size() && s_[i_] != '}') {
-        Space();
-        std::string key = String();
-        Space();
-        ++i_;  // ':'
-        Json v = Value();
-        j.object.emplace_back(std::move(key), std::move(v));
-        Space();
-        if (s_[i_] == ',') ++i_;
-        Space();
-      }
-      ++i_;
-    } else if (c == '[') {
-      j.kind = Json::Kind::Array;
-      ++i_;
-      Space();
-      while (i_ < s_.size() && s_[i_] != ']') {
-        j.array.push_back(Value());
-        Space();
-        if (s_[i_] == ',') ++i_;
-        Space();
-      }
-      ++i_;
-    } else if (c == '"') {
-      j.kind = Json::Kind::String;
-      j.string = String();
-    } else if (s_.compare(i_, 4, "null") == 0) {
-      i_ += 4;
-    } else if (s_.compare(i_, 4, "true") == 0) {
-      j.kind = Json::Kind::Bool;
-      j.boolean = true;
-      i_ += 4;
-    } else if (s_.compare(i_, 5, "false") == 0) {
-      j.kind = Json::Kind::Bool;
-      i_ += 5;
-    } else {
-      j.kind = Json::Kind::Number;
-      const size_t start = i_;
-      while (i_ < s_.size() && std::string_view("+-0123456789.eE").find(s_[i_]) != std::string_view::npos) ++i_;
-      const std::string token = s_.substr(start, i_ - start);
-      j.isInteger = token.find_first_of(".eE") == std::string::npos;
-      if (j.isInteger) j.integer = std::strtoll(token.c_str(), nullptr, 10);
-      j.number = std::strtod(token.c_str(), nullptr);
-    }
-    return j;
-  }
-
-  const std::string& s_;
-  size_t i_ = 0;
-};
-
-inline Json ReadJson(const std::string& path) {
-  const std::string text = ReadFile(path);
-  return JsonParser(text).Parse();
-}
+inline nlohmann::json ReadJson(const std::string& path) { return nlohmann::json::parse(ReadFile(path)); }
 
 // The intact bases of the fixture set.
 inline std::vector<std::string> FixtureBases() {
