@@ -1,10 +1,17 @@
 #include "sqlite3/sqlite_ver3.h"
 
+#include <algorithm>
+
 #include "core/ddl.h"
 #include "core/session.h"
 #include "core/text.h"
 #include "sqlite3/btree_cells.h"
+#include "sqlite3/row_recovery.h"
 #include "sqlite3/schema_discovery.h"
+
+#if __has_include("core/table_shape.h")
+#include "core/table_shape.h"
+#endif
 
 namespace veltrane {
 
@@ -176,6 +183,46 @@ uint64_t sqlite_ver3::CountEntries() {
 
 // ---- rows ----
 
-void sqlite_ver3::RecoverRows(std::string, int32_t, int, const std::string&, int) {}
+int sqlite_ver3::RowidAliasColumn() const {
+#if __has_include("core/table_shape.h")
+  if (currentTable >= 0) {
+    const size_t t = static_cast<size_t>(currentTable);
+    if (t < tableStatements.size()) return AnalyseTableShape(tableStatements[t]).rowidAlias;
+    if (t < wideTableStatements.size()) return AnalyseTableShape(Utf16ToUtf8(wideTableStatements[t])).rowidAlias;
+  }
+#endif
+  return -1;
+}
+
+void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCount, const std::string&, int) {
+  if (owner == nullptr || !owner->reader || owner->stopRequested) return;
+  RecoverySession& session = *owner;
+  rowHasBlob = false;
+  totalRows = 0;
+  const bool insert = session.insertRowsMode;
+  uint64_t stopPosition = 0;
+  if (rowProgress == 0 && !insert) {
+    stopPosition = CountRows(path, rootPage > 0 ? static_cast<uint64_t>(rootPage) : 0);
+    session.SetProgressRange(static_cast<uint32_t>(stopPosition));
+    rowProgress = 1;
+  }
+  const PageGeometry g = Geometry();
+  if (g.pageSize == 0) return;
+  if (!g.IsPage(rootPage)) {
+    session.ShowMessage("File is corrupted");
+    return;
+  }
+  if (!utf16Mode && !utf8Mode) return;
+
+  RowRecovery::Options options;
+  options.columnCount = std::clamp(columnCount, 0, 32767);
+  options.rowidAlias = RowidAliasColumn();
+  options.utf16 = utf16Mode;
+  options.insertMode = insert;
+  options.stopPosition = stopPosition;
+  RowRecovery walk(*this, g, options);
+  walk.Run(rootPage);
+  rowHasBlob = false;
+}
 
 }  // namespace veltrane

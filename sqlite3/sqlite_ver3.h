@@ -38,6 +38,10 @@ class sqlite_ver3 : public sqlite_base {
   bool ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::u16string& text,
                       int64_t& rootPage);
 
+  // The column whose stored NULL is the rowid, for the table at currentTable
+  // (-1: none, or no statement known).
+  int RowidAliasColumn() const;
+
   // The geometry the session settled (valid after ParseFile's header phase).
   PageGeometry Geometry() const;
 
