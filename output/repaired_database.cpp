@@ -181,7 +181,9 @@ DbResult RepairedDatabase::BeginTable(const std::string& tableName, std::vector<
   if (rc != SQLITE_OK) {
     DbResult result = DbResult::Fail(rc, error != nullptr ? error : sqlite3_errmsg(db_));
     sqlite3_free(error);
-    NoteFailure(result);
+    // Without its transaction a table cannot be written as promised.
+    broken_ = true;
+    brokenReason_ = result;
     return result;
   }
   inTransaction_ = true;

@@ -60,7 +60,7 @@ class RepairedDatabase : public RowSink {
   DbResult Run16(const std::u16string& sql, bool createTable = false);
 
   // Starts the rows of one table: its name and column names as the insert
-  // statements write them, then BEGIN.
+  // statements write them, then BEGIN (a BEGIN that fails breaks the database).
   DbResult BeginTable(const std::string& tableName, std::vector<std::string> columnNames);
   // Inserts one row of the current table; false when it was not written.
   bool WriteRow(const RecoveredRow& row) override;

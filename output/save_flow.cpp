@@ -23,6 +23,7 @@ constexpr const char* kTablesDone = "Database Table created successfully";
 constexpr const char* kIndexesDone = "Database Index schema created successfully";
 constexpr const char* kViewsDone = "Database views created successfully";
 constexpr const char* kTriggersDone = "Database Triggers created successfully";
+constexpr const char* kSaveFailed = "The repaired database could not be written: ";
 
 uint32_t Clamp32(uint64_t value) {
   return value > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
@@ -91,31 +92,31 @@ bool Exists(const std::string& path) {
 
 // Deletes the old output file and the journal files SQLite may have left
 // beside it (a stale journal would be rolled back into the new file).
-bool DeleteOldOutput(RecoverySession& session, const std::string& path) {
+// Returns why it failed, or nothing.
+std::string DeleteOldOutput(const std::string& path) {
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
     const std::string file = path + suffix;
     if (!Exists(file)) continue;
-    if (::unlink(file.c_str()) != 0) {
-      LogError(session, "the existing file " + file + " could not be deleted: " + std::strerror(errno));
-      return false;
-    }
+    if (::unlink(file.c_str()) != 0)
+      return "the existing file " + file + " could not be deleted: " + std::strerror(errno);
   }
-  return true;
+  return {};
 }
 
 enum class OutputCheck { Go, Declined, Failed };
 
-// The source check and the existing-file question.
+// The source check and the existing-file question; error tells why it failed.
 OutputCheck PrepareOutputFile(RecoverySession& session, const std::string& path, const std::string& question,
-                              MessageStyle style) {
+                              MessageStyle style, std::string& error) {
   if (SameFile(path, session.filePath)) {
-    LogError(session, "the output file " + path +
-                          " is the source file itself; the source is never overwritten. Choose another output path.");
+    error = "the output file " + path +
+            " is the source file itself; the source is never overwritten. Choose another output path.";
     return OutputCheck::Failed;
   }
   if (!Exists(path)) return OutputCheck::Go;
   if (session.ShowMessage(question, kAppTitle, style) != MessageResult::Yes) return OutputCheck::Declined;
-  return DeleteOldOutput(session, path) ? OutputCheck::Go : OutputCheck::Failed;
+  error = DeleteOldOutput(path);
+  return error.empty() ? OutputCheck::Go : OutputCheck::Failed;
 }
 
 }  // namespace
@@ -266,6 +267,7 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
   };
 
   uint64_t entries = 0;
+  std::string error;  // why the save failed
   OutputCheck check;
   if (sqlite2) {
     session.AddLogLine(kCreating2);
@@ -273,7 +275,7 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
     check = PrepareOutputFile(session, path,
                               "The Database File " + path +
                                   " Already exist.\n Existing file will be Deleted. Do you want to Continue ?",
-                              MessageStyle::YesNoQuestion);
+                              MessageStyle::YesNoQuestion, error);
     if (check == OutputCheck::Go) {
       parser.rowProgress = 0;
       entries = count();
@@ -287,10 +289,12 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
     check = PrepareOutputFile(session, path,
                               "The Database File " + path +
                                   " Already exist.\n Exisitng file will be Deleted. Do you want to Continue ?",
-                              MessageStyle::YesNo);
+                              MessageStyle::YesNo, error);
   }
   if (check == OutputCheck::Declined) return false;
   if (check == OutputCheck::Failed) {
+    LogError(session, error);
+    session.ShowMessage(kSaveFailed + error, kAppTitle, MessageStyle::Information);
     session.lastSave.failed = true;
     return true;
   }
@@ -312,6 +316,7 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
   const DbResult opened = db.Open(path, ChooseTextMode(parser));
   if (!opened.ok) {
     LogError(session, opened.message);
+    error = opened.message;
     ok = false;
   }
   struct Group {
@@ -327,17 +332,23 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
     if (!ok) break;
     if (g.root != kTreeRoot && session.tree.IsValid(g.root))
       ok = g.kind == -2 ? WriteTables(parser, session, g.root, db) : WriteSchemaGroup(parser, session, g.root, db, g.kind);
-    if (ok) session.AddLogLine(g.done);
+    if (ok)
+      session.AddLogLine(g.done);
+    else
+      error = db.brokenReason().message;
   }
   if (db.IsOpen()) {
     const DbResult closed = db.Close();
     if (!closed.ok && ok) {
       LogError(session, closed.message);
+      error = closed.message;
       ok = false;
     }
   }
   if (stoppedForFailure) session.stopRequested = stopBefore;
   session.lastSave.failed = !ok;
+  // The log holds the details; the box makes sure the failure is not missed.
+  if (!ok) session.ShowMessage(kSaveFailed + error, kAppTitle, MessageStyle::Information);
 
   session.records.ClearRows();
   if (sqlite2) session.SetProgressPos(Clamp32(entries));

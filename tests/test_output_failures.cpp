@@ -20,6 +20,13 @@ bool HasSuccessLine(const RecordingObserver& observer) {
   return false;
 }
 
+// The boxes of a failed save: exactly one, saying why.
+Strings Boxes(const RecordingObserver& observer) {
+  Strings texts;
+  for (const ShownMessage& m : observer.Messages()) texts.push_back(m.text);
+  return texts;
+}
+
 TEST(SaveFailure, OutputThatIsTheSourceIsRefused) {
   for (const bool hardLink : {false, true}) {
     SaveFixture f;
@@ -33,10 +40,11 @@ TEST(SaveFailure, OutputThatIsTheSourceIsRefused) {
     const SaveReport& report = f.Save();
     EXPECT_TRUE(report.failed);
     EXPECT_EQ(ReadFile(f.source), "the damaged source");
-    EXPECT_TRUE(f.observer.Messages().empty()) << "neither the question nor a success box";
-    const Strings log = f.observer.Log();
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back().rfind("Error: ", 0), 0u) << log.back();
+    const std::string why = "the output file " + f.session.outputPathOverride +
+                            " is the source file itself; the source is never overwritten. Choose another output path.";
+    EXPECT_EQ(f.observer.Log().back(), "Error: " + why);
+    EXPECT_EQ(Boxes(f.observer), Strings{"The repaired database could not be written: " + why})
+        << "neither the question nor a success box";
     EXPECT_FALSE(HasSuccessLine(f.observer));
     EXPECT_TRUE(f.parser->calls.empty());
   }
@@ -50,7 +58,7 @@ TEST(SaveFailure, UnopenableOutputEndsTheSave) {
   EXPECT_TRUE(report.failed);
   EXPECT_EQ(f.observer.Log(),
             (Strings{"Creating Database", "Database have total 1 Entries", "Error: unable to open database file"}));
-  EXPECT_FALSE(f.observer.HasMessage("The repaired database has been saved as " + f.dir.File("no/such/folder/out.db")));
+  EXPECT_EQ(Boxes(f.observer), Strings{"The repaired database could not be written: unable to open database file"});
 }
 
 TEST(SaveFailure, ExistingOutputThatCannotBeDeleted) {
@@ -89,6 +97,7 @@ TEST(SaveFailure, FailedCommitEndsTheSaveAndCountsNothingOfThatTable) {
   EXPECT_EQ(f.observer.Log(), (Strings{"Creating Database", "Database have total 5 Entries", "Table t1 contain 2 rows",
                                        "Total 2 Rows inserted in table successfully", "Table t2 contain 2 rows",
                                        "Error: database is locked"}));
+  EXPECT_EQ(Boxes(f.observer), Strings{"The repaired database could not be written: database is locked"});
   EXPECT_EQ(Query(f.Output(), "PRAGMA integrity_check"), Strings{"'ok'"});
   EXPECT_EQ(Query(f.Output(), "SELECT a FROM t1"), (Strings{"1", "2"}));
   EXPECT_EQ(Query(f.Output(), "SELECT count(*) FROM t2"), Strings{"0"});
@@ -144,7 +153,7 @@ TEST(SaveFailure, FullDiskEndsTheSave) {
     }
     EXPECT_EQ(report.rowsWritten, 1u);
     EXPECT_EQ(report.rowsFailed + report.rowsWritten, f.parser->writeResults.size());
-    EXPECT_FALSE(f.observer.HasMessage("The repaired database has been saved as " + mountPoint.File("out.db")));
+    EXPECT_EQ(Boxes(f.observer), Strings{"The repaired database could not be written: database or disk is full"});
     EXPECT_FALSE(f.session.stopRequested);
   }
 }
