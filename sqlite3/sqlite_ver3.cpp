@@ -5,6 +5,7 @@
 #include "core/ddl.h"
 #include "core/session.h"
 #include "core/text.h"
+#include "output/save_flow.h"
 #include "sqlite3/btree_cells.h"
 #include "sqlite3/row_recovery.h"
 #include "sqlite3/schema_discovery.h"
@@ -27,6 +28,9 @@ constexpr const char* kReadingBox = "Error in reading";
 }  // namespace
 
 sqlite_ver3::~sqlite_ver3() = default;
+
+bool sqlite_ver3::SaveDatabase(const std::string&) { return SaveRepairedDatabase(*this, SourceFormat::Sqlite3); }
+uint64_t sqlite_ver3::CountEntries() { return CountCheckedEntries(*this, false); }
 
 std::string sqlite_ver3::NormaliseTypeName(const std::string& type) { return veltrane::NormaliseTypeName(type); }
 bool sqlite_ver3::IsKnownType(const std::string& type) { return veltrane::IsKnownType(type); }
@@ -172,13 +176,6 @@ uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
   if (g.pageSize == 0 || rootPage > INT64_MAX) return totalRows;
   totalRows += CountTableRows(*owner->reader, g, pageHeaders, static_cast<int64_t>(rootPage));
   return totalRows;
-}
-
-uint64_t sqlite_ver3::CountEntries() {
-  return SumCheckedTables([this](uint64_t root) {
-    totalRows = 0;
-    return CountRows(owner->filePath, root);
-  });
 }
 
 // ---- rows ----

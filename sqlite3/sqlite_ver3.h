@@ -18,6 +18,7 @@ namespace veltrane {
 class sqlite_ver3 : public sqlite_base {
  public:
   ~sqlite_ver3() override;
+  bool SaveDatabase(const std::string& unused) override;
   void ParseFile(const std::string& path) override;
   void RecoverRows(std::string path, int32_t rootPage, int columnCount, const std::string& tableName,
                    int keyMark) override;
