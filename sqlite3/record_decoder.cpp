@@ -1,5 +1,6 @@
 #include "sqlite3/record_decoder.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -163,6 +164,12 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+std::string Decimal(int64_t v) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+  return std::string(digits, end);
+}
+
 // The text as shown: up to its first zero character, invalid sequences replaced.
 std::string DisplayText(std::string_view bytes) {
   const size_t zero = bytes.find('\0');
@@ -181,7 +188,7 @@ RecordCell ValueText(const RecoveredValue& value, bool utf16) {
       cell.isNull = true;
       break;
     case RecoveredValue::Kind::Integer:
-      cell.text = Format("%lld", static_cast<long long>(value.integer));
+      cell.text = Decimal(value.integer);
       break;
     case RecoveredValue::Kind::Real:
       cell.text = Format("%lf", value.real);
@@ -205,7 +212,7 @@ std::string ValueLiteral(const RecoveredValue& value) {
     case RecoveredValue::Kind::Null:
       return "NULL";
     case RecoveredValue::Kind::Integer:
-      return Format("%lld", static_cast<long long>(value.integer));
+      return Decimal(value.integer);
     case RecoveredValue::Kind::Real: {
       if (std::isnan(value.real)) return "NULL";
       if (std::isinf(value.real)) return value.real > 0 ? "1e999" : "-1e999";

@@ -57,6 +57,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
   Reader& reader = *session.reader;
 
   // Header phase.
+  schemaPageNumber_ = 0;
   session.progressCounter = 0;
   rowProgress = 0;
   const uint64_t fileSize = reader.size;
@@ -143,10 +144,13 @@ bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_
   rootPage = 0;
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || !g.IsPage(int64_t{pageIndex} + 1)) return false;
-  std::vector<uint8_t> buffer;
-  ReadPage(*owner->reader, g, pageIndex + 1, buffer);
-  SchemaRecordText record =
-      ReadSchemaRecord(*owner->reader, g, ByteView(buffer.data(), buffer.size()), pageIndex + 1, cellIndex, cellSize);
+  // The cells of one page are read one after another: keep the page.
+  if (schemaPageNumber_ != uint64_t{pageIndex} + 1 || schemaPage_.size() != g.pageSize) {
+    ReadPage(*owner->reader, g, pageIndex + 1, schemaPage_);
+    schemaPageNumber_ = uint64_t{pageIndex} + 1;
+  }
+  SchemaRecordText record = ReadSchemaRecord(*owner->reader, g, ByteView(schemaPage_.data(), schemaPage_.size()),
+                                             pageIndex + 1, cellIndex, cellSize);
   if (record.status == SchemaRecordText::Status::ReadError) {
     owner->ShowMessage(kReadingBox);
     schemaTextLength = 0;

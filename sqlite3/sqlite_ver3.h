@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/parser.h"
 #include "sqlite3/page_table.h"
@@ -50,6 +51,11 @@ class sqlite_ver3 : public sqlite_base {
   int32_t schemaTextLength = 0;
   // The reserved-bytes field of the header (offset 20), read by ParseFile.
   uint8_t reservedBytes = 0;
+
+ private:
+  // The page whose cells ReadSchemaText read last.
+  std::vector<uint8_t> schemaPage_;
+  uint64_t schemaPageNumber_ = 0;
 };
 
 }  // namespace veltrane
