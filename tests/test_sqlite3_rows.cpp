@@ -447,7 +447,7 @@ TEST(Sqlite3Rows, ManySmallRowsDecodeQuickly) {
   const auto rows = RecoverTable(*scanned, db, "t");
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(rows.size(), 200000u);
-  EXPECT_LT(seconds, 2.0);  // far above the expected few hundredths: a guard against quadratic walks
+  EXPECT_LT(seconds, 10.0);  // far above the expected tenth of a second: a guard against quadratic walks
 }
 
 }  // namespace
