@@ -4,15 +4,12 @@
 
 #include "core/ddl.h"
 #include "core/session.h"
+#include "core/table_shape.h"
 #include "core/text.h"
 #include "output/save_flow.h"
 #include "sqlite3/btree_cells.h"
 #include "sqlite3/row_recovery.h"
 #include "sqlite3/schema_discovery.h"
-
-#if __has_include("core/table_shape.h")
-#include "core/table_shape.h"
-#endif
 
 namespace veltrane {
 
@@ -185,13 +182,11 @@ uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
 // ---- rows ----
 
 int sqlite_ver3::RowidAliasColumn() const {
-#if __has_include("core/table_shape.h")
   if (currentTable >= 0) {
     const size_t t = static_cast<size_t>(currentTable);
     if (t < tableStatements.size()) return AnalyseTableShape(tableStatements[t]).rowidAlias;
     if (t < wideTableStatements.size()) return AnalyseTableShape(Utf16ToUtf8(wideTableStatements[t])).rowidAlias;
   }
-#endif
   return -1;
 }
 
