@@ -436,6 +436,34 @@ TEST(Sqlite3Rows, PreviewProgressAndStop) {
   }
 }
 
+TEST(Sqlite3Rows, EmptyTablesAndDatabasesInsideLargerFiles) {
+  TempDir dir;
+  const std::string db = dir.File("inner.db");
+  BuildDatabase(db, {"CREATE TABLE empty(x)", "CREATE TABLE t(id INTEGER PRIMARY KEY, s TEXT)",
+                     "INSERT INTO t VALUES(1, 'one'), (2, printf('%.*c', 5000, 'z'))"},
+                1024);
+  {
+    SCOPED_TRACE("an empty root leaf: range 0, no row, no box");
+    auto scanned = ScanFile(db);
+    const int64_t root = QueryRows(db, "SELECT rootpage FROM sqlite_master WHERE name='empty'")[0][0].integer;
+    const size_t boxes = scanned->observer.Messages().size();
+    scanned->parser->rowProgress = 0;
+    scanned->parser->RecoverRows(db, static_cast<int32_t>(root), 1, "empty", 0);
+    EXPECT_EQ(scanned->session->records.RowCount(), 0u);
+    EXPECT_EQ(scanned->observer.Ranges().back(), 0u);
+    EXPECT_EQ(scanned->observer.Messages().size(), boxes);
+  }
+  {
+    SCOPED_TRACE("the database starts 3000 bytes into the file");
+    const std::string outer = dir.File("outer.bin");
+    WriteFile(outer, std::string(3000, '\x5a') + ReadFile(db));
+    auto scanned = ScanFile(outer);
+    ASSERT_NE(scanned->parser, nullptr);
+    EXPECT_EQ(scanned->session->startOffset, 3000u);
+    ExpectSameRows(RecoverTable(*scanned, db, "t"), QueryRows(db, "SELECT * FROM t"));
+  }
+}
+
 TEST(Sqlite3Rows, ManySmallRowsDecodeQuickly) {
   TempDir dir;
   const std::string db = dir.File("many.db");
