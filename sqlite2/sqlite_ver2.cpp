@@ -32,13 +32,13 @@ void sqlite_ver2::ParseFile(const std::string&) {
   DiscoverSchema();
 }
 
-void sqlite_ver2::ReadMasterPayload(uint32_t dataSize, uint64_t cellOffset) {
+void sqlite_ver2::ReadMasterPayload(uint32_t dataSize, uint64_t cellOffset, ver2::PageSet* claimed) {
   if (owner == nullptr || !owner->reader) return;
   const ver2::PageFile file(*owner->reader, byteOrder);
   Ver2CellHeader header;
   header.dataSizeHigh = static_cast<uint8_t>(dataSize >> 16);
   header.dataSizeLow = static_cast<uint16_t>(dataSize);
-  std::string record = file.ReadCellData(cellOffset, header);
+  std::string record = file.ReadCellData(cellOffset, header, claimed);
   masterRecordSizes.push_back(static_cast<uint32_t>(record.size()));
   textBuffers.push_back(std::move(record));
 }
@@ -46,10 +46,20 @@ void sqlite_ver2::ReadMasterPayload(uint32_t dataSize, uint64_t cellOffset) {
 void sqlite_ver2::WalkMaster(const ver2::PageFile& file) {
   ver2::WalkOptions options;
   options.readFromHeaderEndWhenEmpty = true;
+  // The records of a sound file are stored once each: together they never
+  // hold more bytes than the file. Cells that overlap in a damaged page could.
+  uint64_t budget = file.reader().size;
   ver2::WalkVisitor visitor;
   visitor.cell = [&](const ver2::CellRef& cell) {
     cellHeader = cell.header;
-    ReadMasterPayload(ver2::DataSize(cell.header), cell.fileOffset);
+    ReadMasterPayload(ver2::DataSize(cell.header), cell.fileOffset, cell.claimed);
+    const uint64_t got = masterRecordSizes.back();
+    if (got > budget) {
+      textBuffers.pop_back();
+      masterRecordSizes.pop_back();
+      return false;
+    }
+    budget -= got;
     return true;
   };
   ver2::WalkTree(file, ver2PageHeaders, ver2::kMasterRoot, options, visitor);

@@ -32,8 +32,9 @@ class sqlite_ver2 : public sqlite_base {
   std::string CleanIdentifier(const std::string& name) override;
 
   // Reads the data of the master-table cell at file offset cellOffset and
-  // appends it to textBuffers, its size to masterRecordSizes.
-  void ReadMasterPayload(uint32_t dataSize, uint64_t cellOffset);
+  // appends it to textBuffers, its size to masterRecordSizes. Overflow pages
+  // are claimed in claimed when it is given (see PageFile::ReadCellData).
+  void ReadMasterPayload(uint32_t dataSize, uint64_t cellOffset, ver2::PageSet* claimed = nullptr);
 
   // Byte order of the headers, taken from the file header by ParseFile.
   ver2::ByteOrder byteOrder = ver2::ByteOrder::Little;

@@ -3,10 +3,12 @@
 // its right child. SQLite 2 keeps a complete entry in every cell, interior
 // pages included, so every cell met is one entry.
 //
-// The walk ends on any input: each page is entered at most once, each cell
-// offset of a page is read at most once, and only pages 2 .. pageCount are
-// followed. It keeps its own stack, so a deep or degenerate tree cannot
-// exhaust the thread's stack.
+// The walk ends on any input, and its work is bounded by the file's size:
+// only pages 2 .. pageCount are followed, and each page serves the walk once,
+// as a tree page or as an overflow page of one cell (cells read their data
+// through the walk's PageSet); in a page, a cell whose header and key
+// overlap those of a cell already read ends the chain. It keeps its own
+// stack, so a deep or degenerate tree cannot exhaust the thread's stack.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,7 @@ struct CellRef {
   uint64_t fileOffset = 0;  // of the cell's first byte
   Ver2CellHeader header;
   int32_t rowid = 0;  // the key read as a table row number
+  PageSet* claimed = nullptr;  // the walk's pages, for PageFile::ReadCellData
 };
 
 struct WalkOptions {

@@ -102,27 +102,27 @@ void PageFile::ReadPage(uint32_t page, uint8_t (&out)[kPageSize]) const {
   reader_.ReadAt(PageOffset(page), out, kPageSize);
 }
 
-std::string PageFile::ReadCellData(uint64_t cellOffset, const Ver2CellHeader& header) const {
+std::string PageFile::ReadCellData(uint64_t cellOffset, const Ver2CellHeader& header, PageSet* claimed) const {
   const uint32_t size = DataSize(header);
   const uint32_t local = std::min(size, kLocalData);
-  // No chain can bring more bytes than there are pages to hold them.
-  const uint64_t overflowRoom = pageCount_ >= 2 ? uint64_t{pageCount_ - 1} * kOverflowData : 0;
-  const uint64_t total = local + std::min<uint64_t>(size - local, overflowRoom);
-  std::string data(static_cast<size_t>(total), '\0');
-  reader_.ReadAt(cellOffset + kCellDataOffset, data.data(), local);
+  const uint64_t pageEnd = (cellOffset / kPageSize + 1) * kPageSize;
+  auto inPage = [&](uint64_t at, uint64_t n) {
+    return at >= pageEnd ? 0 : static_cast<size_t>(std::min<uint64_t>(n, pageEnd - at));
+  };
+  std::string data(local, '\0');
+  reader_.ReadAt(cellOffset + kCellDataOffset, data.data(), inPage(cellOffset + kCellDataOffset, local));
   if (size <= kLocalData) return data;
 
-  uint8_t pointer[4];
-  reader_.ReadAt(cellOffset + kOverflowPointerOffset, pointer, 4);
+  uint8_t pointer[4] = {};
+  reader_.ReadAt(cellOffset + kOverflowPointerOffset, pointer, inPage(cellOffset + kOverflowPointerOffset, 4));
   uint32_t next = Read32(ByteView(pointer, 4), 0, order_);
-  std::unordered_set<uint32_t> visited;
-  size_t written = local;
+  std::unordered_set<uint32_t> read;
   uint8_t page[kPageSize];
-  while (written < data.size() && IsDataPage(next) && visited.insert(next).second) {
+  while (data.size() < size && IsDataPage(next) && read.insert(next).second) {
+    if (claimed != nullptr && !claimed->Claim(next)) break;
     ReadPage(next, page);
-    const size_t n = std::min<size_t>(data.size() - written, kOverflowData);
-    std::memcpy(data.data() + written, page + kOverflowHeaderSize, n);
-    written += n;
+    const size_t n = std::min<size_t>(size - data.size(), kOverflowData);
+    data.append(reinterpret_cast<const char*>(page) + kOverflowHeaderSize, n);
     next = Read32(ByteView(page, kPageSize), 0, order_);
   }
   return data;

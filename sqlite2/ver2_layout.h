@@ -46,10 +46,28 @@ inline uint32_t DataSize(const Ver2CellHeader& h) { return (uint32_t{h.dataSizeH
 // The row number from the 4 key bytes: most significant first, sign bit flipped.
 int32_t DecodeRowid(ByteView key);
 
-// Offsets 8 .. 1012 leave room for a 12-byte cell header inside the page.
+// Offsets 8 .. 1008 leave room for the cell header and the key inside the page.
 inline bool IsCellOffset(uint32_t offset) {
-  return offset >= kPageHeaderSize && offset + kCellHeaderSize <= kPageSize;
+  return offset >= kPageHeaderSize && offset + kCellDataOffset <= kPageSize;
 }
+
+// The pages one walk has used (tree pages and overflow pages): in a sound
+// file no page serves twice, so a page met again ends what led to it.
+class PageSet {
+ public:
+  explicit PageSet(uint32_t pageCount) : used_(size_t{pageCount} + 1, false) {}
+  // True when page was not used yet (and is now); false for a used page or
+  // one outside the set.
+  bool Claim(uint32_t page) {
+    if (page >= used_.size() || used_[page]) return false;
+    used_[page] = true;
+    return true;
+  }
+  bool Used(uint32_t page) const { return page < used_.size() && used_[page]; }
+
+ private:
+  std::vector<bool> used_;
+};
 
 // The file as SQLite 2 pages: the reader, the byte order and the page count.
 class PageFile {
@@ -70,10 +88,12 @@ class PageFile {
   void ReadPage(uint32_t page, uint8_t (&out)[kPageSize]) const;
 
   // The data of the cell at file offset cellOffset whose header is given:
-  // the local bytes, then the overflow chain. The result holds the data size
-  // in bytes, bounded by what the file can hold; bytes that the chain does
-  // not reach (a zero, invalid or repeated page number) are zeros.
-  std::string ReadCellData(uint64_t cellOffset, const Ver2CellHeader& header) const;
+  // the local bytes (zeros where they would run past the cell's page), then
+  // the overflow chain. The chain ends at a zero or invalid page number, at
+  // a page it has read already, at a page claimed already when claimed is
+  // given (its pages are claimed as they are read), or when the data is
+  // complete; the result holds the bytes gathered, at most the data size.
+  std::string ReadCellData(uint64_t cellOffset, const Ver2CellHeader& header, PageSet* claimed = nullptr) const;
 
  private:
   Reader& reader_;

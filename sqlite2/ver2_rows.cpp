@@ -83,7 +83,7 @@ void sqlite_ver2::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   visitor.cell = [&](const ver2::CellRef& cell) {
     if (stopped()) return false;
     cellHeader = cell.header;
-    const std::string data = file.ReadCellData(cell.fileOffset, cell.header);
+    const std::string data = file.ReadCellData(cell.fileOffset, cell.header, cell.claimed);
     const RecoveredRow row = ver2::DecodeRow(data, ver2::DataSize(cell.header), columnCount, keyColumn, cell.rowid);
     if (insert) {
       if (rowSink != nullptr && rowSink->WriteRow(row)) ++session.entryCount;

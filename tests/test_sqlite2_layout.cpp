@@ -255,6 +255,55 @@ TEST(Sqlite2Layout, LoopsInChainsAndChildPointersEnd) {
   EXPECT_EQ(rows, (std::vector<std::vector<Field>>{{"a"}, {"b"}, {"c"}, {"d"}}));
 }
 
+// Pages serve one walk once: an overflow chain that runs into a page the
+// walk used already (another cell's chain, the tree page itself) ends there.
+TEST(Sqlite2Layout, PagesServeOneWalkOnce) {
+  TempDir dir;
+  Ver2File file(5);
+  const std::string value(1500, 'v');
+  file.PageHeader(3, 0, 8);
+  file.Cell(3, 8, 0, 300, 1, Record({value}), {4, 5});
+  file.Cell(3, 300, 0, 600, 2, Record({value}), {4, 5});  // the same chain again
+  file.Cell(3, 600, 0, 0, 3, Record({value}));
+  file.Put32(Ver2File::At(3, 600 + 248), 3);  // its overflow page: its own tree page
+  const std::string path = dir.File("shared_chain.db");
+  WriteFile(path, file.bytes());
+
+  Ver2Run run(path);
+  run.Parse();
+  const auto rows = Texts(run.Rows(3, 1));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][0], value);
+  EXPECT_EQ(rows[1][0], std::string(228, 'v'));  // the local bytes only
+  EXPECT_EQ(rows[2][0], std::string(228, 'v'));
+}
+
+// Cells whose headers overlap cannot both be real: the chain ends at the
+// second. Overlapping records of a damaged schema page never add up to
+// more bytes than the file holds.
+TEST(Sqlite2Layout, OverlappingCellsAreBounded) {
+  TempDir dir;
+  Ver2File file(4);
+  file.PageHeader(3, 0, 40);
+  file.Cell(3, 28, 0, 0, 2, Record({std::string("overlaps")}));  // its key is under the next cell
+  file.Cell(3, 40, 0, 28, 1, Record({std::string("kept")}));
+  file.PageHeader(2, 0, 8);
+  for (uint16_t at = 8; at + 16 <= 1024; at += 16) {
+    file.Cell(2, at, 0, static_cast<uint16_t>(at + 16 + 16 <= 1024 ? at + 16 : 0), 1, std::string(1, 'm'));
+    file.Put16(Ver2File::At(2, at + 10), 232);  // each claims the full local size, over its neighbours
+  }
+  const std::string path = dir.File("overlap.db");
+  WriteFile(path, file.bytes());
+
+  Ver2Run run(path);
+  run.Parse();
+  EXPECT_EQ(Texts(run.Rows(3, 1)), (std::vector<std::vector<Field>>{{"kept"}}));
+  uint64_t total = 0;
+  for (uint32_t size : run.parser().masterRecordSizes) total += size;
+  EXPECT_GT(run.parser().masterRecordSizes.size(), 1u);
+  EXPECT_LE(total, file.bytes().size());
+}
+
 // A degenerate tree whose pages form one long line of right children: the
 // walk keeps no call stack per level.
 TEST(Sqlite2Layout, LongLineOfChildPagesIsWalked) {
