@@ -1,14 +1,19 @@
 #include "sqlite2/sqlite_ver2.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "core/ddl.h"
 #include "core/session.h"
+#include "output/save_flow.h"
 #include "sqlite2/ver2_btree.h"
 
 namespace veltrane {
 
 sqlite_ver2::~sqlite_ver2() = default;
+
+bool sqlite_ver2::SaveDatabase(const std::string&) { return SaveRepairedDatabase(*this, SourceFormat::Sqlite2); }
+uint64_t sqlite_ver2::CountEntries() { return CountCheckedEntries(*this, true); }
 
 std::string sqlite_ver2::NormaliseTypeName(const std::string& type) { return veltrane::NormaliseTypeName(type); }
 bool sqlite_ver2::IsKnownType(const std::string& type) { return veltrane::IsKnownType(type); }

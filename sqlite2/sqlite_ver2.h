@@ -19,6 +19,8 @@ namespace veltrane {
 class sqlite_ver2 : public sqlite_base {
  public:
   ~sqlite_ver2() override;
+  // The save into the repaired database (the output module's flow).
+  bool SaveDatabase(const std::string& unused) override;
   void ParseFile(const std::string& path) override;
   // Rows of one table: record list (insert mode off) or rowSink (insert mode on).
   void RecoverRows(std::string path, int32_t rootPage, int columnCount, const std::string& tableName,

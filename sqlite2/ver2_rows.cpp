@@ -45,13 +45,6 @@ uint64_t sqlite_ver2::CountRows(std::string, uint64_t rootPage) {
   return static_cast<uint64_t>(rowProgress);
 }
 
-uint64_t sqlite_ver2::CountEntries() {
-  return SumCheckedTables([this](uint64_t rootPage) {
-    rowProgress = 0;
-    return CountRows(owner->filePath, rootPage);
-  });
-}
-
 void sqlite_ver2::RecoverRows(std::string path, int32_t rootPage, int columnCount, const std::string& tableName,
                               int keyMark) {
   if (owner == nullptr || !owner->reader) return;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
 
@@ -30,8 +31,8 @@ Source Load(const std::string& name) {
 
 // Scans the file, previews every table the scan listed, then walks the root
 // of every table the fixture holds (whether the scan found it or not).
-// Returns the number of rows the previews showed.
-size_t Exercise(const std::string& path, const Json& truth) {
+// Returns the number of rows each preview showed, by tree label.
+std::map<std::string, size_t> Exercise(const std::string& path, const Json& truth) {
   RecordingObserver observer;
   RecoverySession session(observer, MakeParser);
   observer.choose = [&](FileSelection& selection) {
@@ -40,12 +41,12 @@ size_t Exercise(const std::string& path, const Json& truth) {
   };
   session.OpenFile();
   session.WaitForWorker();
-  size_t rows = 0;
+  std::map<std::string, size_t> rows;
   if (session.tablesRoot == kTreeRoot) return rows;
   for (TreeItemId item : session.tree.Children(session.tablesRoot)) {
     session.StartPreview(item);
     session.WaitForWorker();
-    rows += session.records.RowCount();
+    rows[session.tree.Text(item)] = session.records.RowCount();
   }
   if (!session.parser) return rows;
   for (const Json& m : truth["sqlite_master"]) {
@@ -89,13 +90,27 @@ TEST(Sqlite2Damage, ZeroedSchemaAndInteriorPages) {
       Exercise(path, s.truth);
     }
   }
-  // With its schema page zeroed, a one-level file lists no table and shows no row.
+  // With its schema page zeroed, a one-level file lists no table.
   const Source basic = Load("basic");
   std::string bytes = basic.bytes;
   bytes.replace(1024, 1024, std::string(1024, '\0'));
-  const std::string path = dir.File("basic_zeroed.db");
+  std::string path = dir.File("basic_zeroed.db");
   WriteFile(path, bytes);
-  EXPECT_EQ(Exercise(path, basic.truth), 0u);
+  EXPECT_TRUE(Exercise(path, basic.truth).empty());
+
+  // A zeroed interior page costs its own subtree only.
+  const Source multipage = Load("multipage");
+  bytes = multipage.bytes;
+  bytes.replace(34 * 1024, 1024, std::string(1024, '\0'));  // page 35, one of three below the root
+  path = dir.File("multipage_zeroed.db");
+  WriteFile(path, bytes);
+  const std::map<std::string, size_t> rows = Exercise(path, multipage.truth);
+  ASSERT_EQ(rows.size(), 2u);
+  size_t big = 0, small = 0;
+  for (const auto& [label, n] : rows) (label.find("small") != std::string::npos ? small : big) = n;
+  EXPECT_EQ(small, 5u);
+  EXPECT_GT(big, 1000u);
+  EXPECT_LT(big, 2000u);
 }
 
 TEST(Sqlite2Damage, RandomBytes) {

@@ -367,8 +367,9 @@ TEST(Sqlite2Layout, BigEndianHeadersAreRead) {
 
   Ver2Run run(path);
   run.Parse();
-  ASSERT_EQ(run.parser().textBuffers.size(), 1u);
+  ASSERT_EQ(run.parser().masterRecordSizes.size(), 1u);
   EXPECT_NE(run.parser().textBuffers[0].find("CREATE TABLE t(a)"), std::string::npos);
+  EXPECT_EQ(run.parser().tableDescriptors.size(), 1u);
   EXPECT_EQ(Texts(run.Rows(3, 1)), (std::vector<std::vector<Field>>{{std::string(600, 'w')}, {"right"}}));
 }
 
