@@ -34,7 +34,8 @@ class sqlite_ver2 : public sqlite_base {
   std::string CleanIdentifier(const std::string& name) override;
 
   // Reads the data of the master-table cell at file offset cellOffset and
-  // appends it to textBuffers, its size to masterRecordSizes. Overflow pages
+  // appends it to textBuffers, the number of bytes gathered (dataSize when
+  // the overflow chain is whole) to masterRecordSizes. Overflow pages
   // are claimed in claimed when it is given (see PageFile::ReadCellData).
   void ReadMasterPayload(uint32_t dataSize, uint64_t cellOffset, ver2::PageSet* claimed = nullptr);
 
