@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -280,6 +281,58 @@ size_t Reader_Disk::ReadAt(uint64_t offset, void* destination, size_t count) {
   const size_t n = PreadFully(file, static_cast<uint8_t*>(destination), count, offset);
   // Fewer bytes than the size seen at Open promised: the file shrank.
   if (offset < size && n < count && offset + n < size) fileChanged_ = true;
+  position = offset + n;
+  return n;
+}
+
+// ---- Reader_Overlay ----
+
+Reader_Overlay::Reader_Overlay(std::unique_ptr<Reader> file, std::unique_ptr<Reader> patches, uint64_t base,
+                               uint32_t pageSize, std::unordered_map<uint32_t, uint64_t> replacements,
+                               uint64_t totalSize)
+    : file_(std::move(file)),
+      patches_(std::move(patches)),
+      base_(base),
+      pageSize_(pageSize),
+      replacements_(std::move(replacements)) {
+  size = totalSize;
+}
+
+bool Reader_Overlay::Read(void* destination, uint32_t count) {
+  if (position > size || count > size - position) return false;
+  ReadAt(position, destination, count);
+  return true;
+}
+
+bool Reader_Overlay::Seek(uint64_t offset, int32_t, int32_t) {
+  if (offset > size) return false;
+  position = offset;
+  return true;
+}
+
+uint64_t Reader_Overlay::GetPosition() { return position; }
+
+size_t Reader_Overlay::ReadAt(uint64_t offset, void* destination, size_t count) {
+  auto* out = static_cast<uint8_t*>(destination);
+  std::memset(out, 0, count);
+  if (offset >= size || count == 0) return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size - offset));
+  file_->ReadAt(offset, out, n);
+  if (patches_ && pageSize_ != 0 && !replacements_.empty() && offset + n > base_) {
+    // The replaced pages that the range touches.
+    const uint64_t from = offset > base_ ? offset : base_;
+    const uint64_t first = (from - base_) / pageSize_ + 1;
+    const uint64_t last = (offset + n - 1 - base_) / pageSize_ + 1;
+    for (uint64_t page = first; page <= last && page <= UINT32_MAX; ++page) {
+      const auto hit = replacements_.find(static_cast<uint32_t>(page));
+      if (hit == replacements_.end()) continue;
+      const uint64_t start = base_ + (page - 1) * pageSize_;
+      const uint64_t lo = std::max(start, offset);
+      const uint64_t hi = std::min(start + pageSize_, offset + n);
+      patches_->ReadAt(hit->second + (lo - start), out + (lo - offset), static_cast<size_t>(hi - lo));
+    }
+  }
+  if (file_->FileChanged() || (patches_ && patches_->FileChanged())) fileChanged_ = true;
   position = offset + n;
   return n;
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace veltrane {
 
@@ -106,6 +107,30 @@ class Reader_Disk : public Reader {
  private:
   // True while a regular file still exists at path.
   bool StillExists();
+};
+
+// A reader over another reader whose fixed-size pages are replaced, where a
+// map names them, by bytes of a second reader (the newest copies of pages
+// that a write-ahead log holds). Reads only; size may exceed the file's when
+// the replacements reach past its end.
+class Reader_Overlay : public Reader {
+ public:
+  // Page n (from 1) starts at base + (n - 1) * pageSize in the file;
+  // replacements maps a page number to the offset of its copy in patches.
+  Reader_Overlay(std::unique_ptr<Reader> file, std::unique_ptr<Reader> patches, uint64_t base, uint32_t pageSize,
+                 std::unordered_map<uint32_t, uint64_t> replacements, uint64_t size);
+  bool Read(void* destination, uint32_t count) override;
+  bool Seek(uint64_t offset, int32_t origin = 0, int32_t unused = 0) override;
+  uint64_t GetPosition() override;
+  size_t ReadAt(uint64_t offset, void* destination, size_t count) override;
+  bool IsOpen() const override { return file_ && file_->IsOpen(); }
+
+ private:
+  std::unique_ptr<Reader> file_;
+  std::unique_ptr<Reader> patches_;
+  uint64_t base_;
+  uint32_t pageSize_;
+  std::unordered_map<uint32_t, uint64_t> replacements_;
 };
 
 // Tries Reader_Buffer, Reader_MemoryMapped and Reader_Disk in this order and
