@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/bytes.h"
+#include "core/page_inference.h"
 #include "core/text.h"
 
 namespace veltrane {
@@ -38,6 +39,45 @@ std::optional<uint64_t> FindSignature(Reader& reader, std::string_view signature
         return start + i;
   }
   return std::nullopt;
+}
+
+// Holds the messages of the signature search until it is known whether the
+// pages can stand in for a missing signature.
+class HeldMessages : public SessionObserver {
+ public:
+  void AddLogLine(const std::string&, int32_t) override {}
+  void SetStatusText(const std::string&) override {}
+  void ShowProgress(bool) override {}
+  void SetProgressRange(uint32_t) override {}
+  void SetProgressPos(uint32_t) override {}
+  MessageResult ShowMessage(const std::string& text, const std::string& caption, MessageStyle style) override {
+    held_.push_back({text, caption, style});
+    return MessageResult::Ok;
+  }
+  bool ChooseDatabaseFile(FileSelection&) override { return false; }
+  void Replay(SessionObserver& to) {
+    for (const Held& m : held_) to.ShowMessage(m.text, m.caption, m.style);
+  }
+
+ private:
+  struct Held {
+    std::string text, caption;
+    MessageStyle style;
+  };
+  std::vector<Held> held_;
+};
+
+bool IsValidPageSize(uint32_t size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
+
+void SetEncoding(FileDescription& d, FileSelection& selection, int encoding) {
+  d.encoding = encoding;
+  if (encoding == 1) {
+    d.encodingChecked = 1;
+    selection.utf8 = true;
+  } else if (encoding == 2) {
+    d.encodingChecked = 2;
+    selection.utf16 = true;
+  }
 }
 
 }  // namespace
@@ -75,6 +115,8 @@ FileDescription DescribeFile(const std::string& path, FileSelection& selection, 
   selection.startOffset = 0;
   selection.utf8 = false;
   selection.utf16 = false;
+  selection.inferredFromPages.clear();
+  selection.textEncoding = 0;
 
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -90,30 +132,68 @@ FileDescription DescribeFile(const std::string& path, FileSelection& selection, 
     Inform(inform, "The database file is used by other process.");
     return d;
   }
-  selection.formatVersion = DetectFormat(*reader, selection.startOffset, inform);
+  HeldMessages held;
+  selection.formatVersion = DetectFormat(*reader, selection.startOffset, held);
   d.fileSize = reader->size;
+  std::vector<std::string> inferred;
+  uint32_t inferredPageSize = 0;
+  if (selection.formatVersion == 0) {
+    // No signature: the pages may still say where a SQLite 3 database lies.
+    const InferredGeometry g = InferGeometry(*reader);
+    if (g.found) {
+      selection.formatVersion = 2;
+      selection.startOffset = g.base + 1;
+      inferredPageSize = g.pageSize;
+      d.pageSizeInferred = d.startInferred = true;
+      inferred.push_back(Format("page size %u", g.pageSize));
+      inferred.push_back(Format("database start at offset %llu", static_cast<unsigned long long>(g.base)));
+    }
+  }
   if (selection.formatVersion == 1 || selection.formatVersion == 2) {
     d.versionChecked = selection.formatVersion;
   } else {
+    held.Replay(inform);
     Inform(inform, "Version cannot be detected.Please select the version to continue");
     return d;
   }
+  held.Replay(inform);
 
   if (selection.formatVersion == 2) {
+    const uint64_t base = selection.startOffset - 1;
     uint8_t header[100];
-    reader->ReadAt(selection.startOffset - 1, header, sizeof header);
+    reader->ReadAt(base, header, sizeof header);
     const ByteView h(header, sizeof header);
-    // A page-size field of 1 is how SQLite writes 65536.
-    const uint32_t field = h.BE16(16);
-    d.pageSizeText = Format("%u", field == 1 ? 65536u : field);
-    d.encodingByte = h.U8(59);
-    if (d.encodingByte == 1) {
-      d.encodingChecked = 1;
-      selection.utf8 = true;
-    } else if (d.encodingByte == 2) {
-      d.encodingChecked = 2;
-      selection.utf16 = true;
+    uint32_t pageSize = 0;
+    if (d.startInferred) {
+      pageSize = inferredPageSize;
+    } else {
+      // A page-size field of 1 is how SQLite writes 65536.
+      const uint32_t field = h.BE16(16);
+      pageSize = field == 1 ? 65536u : field;
+      d.encodingByte = h.U8(59);
+      if (!IsValidPageSize(pageSize)) {
+        const InferredGeometry g = InferGeometry(*reader, base);
+        if (g.found) {
+          pageSize = g.pageSize;
+          d.pageSizeInferred = true;
+          inferred.push_back(Format("page size %u", g.pageSize));
+        }
+      }
     }
+    d.pageSizeText = Format("%u", pageSize);
+    int encoding = d.encodingByte >= 1 && d.encodingByte <= 3 ? d.encodingByte : 0;
+    if (encoding == 0 && IsValidPageSize(pageSize)) {
+      encoding = InferTextEncoding(*reader, base, pageSize);
+      // Texts that tell nothing: UTF-8, the usual encoding.
+      if (encoding == 0 && d.startInferred) encoding = 1;
+      if (encoding != 0) {
+        d.encodingInferred = true;
+        selection.textEncoding = encoding;
+        inferred.push_back(Format("text encoding %s", EncodingName(encoding)));
+      }
+    }
+    d.encoding = encoding;
+    if (d.encodingInferred || d.encodingByte == 1 || d.encodingByte == 2) SetEncoding(d, selection, encoding);
   } else {
     d.encodingChecked = 1;
     selection.utf8 = true;
@@ -121,6 +201,8 @@ FileDescription DescribeFile(const std::string& path, FileSelection& selection, 
     selection.pageSize = 1024;
     selection.pageCount = d.fileSize / 1024;
   }
+  for (size_t i = 0; i < inferred.size(); ++i) d.inferredText += (i ? ", " : "") + inferred[i];
+  selection.inferredFromPages = d.inferredText;
 
   selection.pageSize = static_cast<uint64_t>(static_cast<int64_t>(std::atoi(d.pageSizeText.c_str())));
   if (selection.pageSize != 0) selection.pageCount = d.fileSize / selection.pageSize;

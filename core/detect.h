@@ -29,11 +29,22 @@ struct FileDescription {
   std::string pageSizeText;    // text of the page-size edit
   uint64_t fileSize = 0;
   int encodingByte = -1;  // the SQLite 3 header's text-encoding byte, -1 when not read
+  // What was read from the pages because the header could not tell: no
+  // signature (page size, start and encoding), an invalid page-size field,
+  // or an encoding byte that names no encoding.
+  bool pageSizeInferred = false;
+  bool startInferred = false;
+  bool encodingInferred = false;
+  int encoding = 0;          // 1 UTF-8, 2 UTF-16le, 3 UTF-16be; 0 unknown
+  std::string inferredText;  // the same in words, empty when nothing was inferred
 };
 
 // The browse step for a chosen path: clears the start offset and encodings,
 // checks the path, detects the format, reads the header and fills selection
-// (path, startOffset, formatVersion, pageSize, pageCount, utf8, utf16).
+// (path, startOffset, formatVersion, pageSize, pageCount, utf8, utf16). When
+// no signature is found, or the SQLite 3 header's page size or encoding is
+// invalid, what it lacks is inferred from the pages (inferredFromPages,
+// textEncoding).
 FileDescription DescribeFile(const std::string& path, FileSelection& selection,
                              SessionObserver& inform);
 

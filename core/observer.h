@@ -30,6 +30,11 @@ struct FileSelection {
   uint64_t pageSize = 0;  // 0 = none chosen
   bool utf8 = false;
   bool utf16 = false;
+  // What the pages themselves told when the header could not (no signature,
+  // an invalid page size or encoding byte), e.g. "page size 4096, database
+  // start at offset 0, text encoding UTF-8"; empty when the header told all.
+  std::string inferredFromPages;
+  int32_t textEncoding = 0;  // 0: the header's byte decides; 1 UTF-8, 2 UTF-16le, 3 UTF-16be
 };
 
 // Reports of a session to its front end. Worker threads call these; a window
