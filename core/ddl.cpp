@@ -479,7 +479,7 @@ class Analysis {
     String statement(text_.substr(p, close - p));
     if (!closed) statement = UpToZero<CharT>(statement);
     rebuilt += " )";
-    Store(head, columns, rootPage, std::move(statement), rebuilt);
+    Store(head, columns, rootPage, std::move(statement), rebuilt, closed ? TableOptions(close + 1) : std::string());
     return closed ? DdlResult::Done : DdlResult::RanPastEnd;
   }
 
@@ -488,14 +488,50 @@ class Analysis {
                       const std::string& columns, std::string& rebuilt) {
     rebuilt += " )";
     if (At(pos + 1) == ')') ++pos;
-    Store(head, columns, rootPage, String(text_.substr(p, pos - p)), rebuilt);
+    Store(head, columns, rootPage, String(text_.substr(p, pos - p)), rebuilt,
+          At(pos) == ')' ? TableOptions(pos + 1) : std::string());
     return DdlResult::Done;
   }
 
   // The four table lists grow together, so their positions keep corresponding.
+  // The table options after the column list's ")" at from (" WITHOUT ROWID",
+  // " STRICT", both with a comma between), as written: up to the last option
+  // recognised; empty when none follows.
+  std::string TableOptions(size_t from) const {
+    size_t pos = from, end = from;
+    auto blanks = [&] {
+      while (pos < Length() && IsBlank(At(pos))) ++pos;
+    };
+    auto word = [&](std::string_view w) {
+      if (!Match(pos, w) || IsIdentifierChar(At(pos + w.size()))) return false;
+      pos += w.size();
+      return true;
+    };
+    for (bool first = true;; first = false) {
+      blanks();
+      if (!first) {
+        if (At(pos) != ',') break;
+        ++pos;
+        blanks();
+      }
+      if (word("strict")) {
+        end = pos;
+        continue;
+      }
+      if (!word("without")) break;
+      blanks();
+      if (!word("rowid")) break;
+      end = pos;
+    }
+    return end > from ? Utf8(from, end) : std::string();
+  }
+
   void Store(const std::string& head, const std::string& columns, int64_t rootPage, String statement,
-             const std::string& rebuilt) {
+             const std::string& rebuilt, std::string options) {
     const std::string descriptor = head + columns + "#" + std::to_string(rootPage);
+    // Tables stored by other means leave no entry: pad so positions agree.
+    model_.tableOptions.resize(model_.tableDescriptors.size());
+    model_.tableOptions.push_back(std::move(options));
     model_.textBuffers.push_back(descriptor);
     model_.tableDescriptors.push_back(descriptor);
     Lists<CharT>::Tables(model_).push_back(std::move(statement));

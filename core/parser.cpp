@@ -72,6 +72,10 @@ std::string CleanIdentifier(const std::string& name) {
   return std::string(v);
 }
 
+std::string TableOptionsOf(const sqlite_base& model, size_t k) {
+  return k < model.tableOptions.size() ? model.tableOptions[k] : std::string();
+}
+
 std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t position) {
   const std::vector<std::string>* narrow = nullptr;
   const std::vector<std::u16string>* wide = nullptr;
@@ -91,7 +95,8 @@ std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t p
     text = Utf16ToUtf8((*wide)[k]);
   else
     return {};
-  if (group == -2 || group == -3) return text + ")";
+  if (group == -2) return text + ")" + TableOptionsOf(model, k);
+  if (group == -3) return text + ")";
   if (!text.empty()) text[0] = 'C';
   return text;
 }
@@ -114,6 +119,7 @@ void sqlite_base::ResetModel() {
   pageHeaders.clear();
   textBuffers.clear();
   tableStatements.clear();
+  tableOptions.clear();
   triggerStatements.clear();
   indexStatements.clear();
   viewStatements.clear();

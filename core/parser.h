@@ -115,8 +115,12 @@ std::string CleanIdentifier(const std::string& name);
 
 class sqlite_base;
 
+// The table options of table k (" WITHOUT ROWID"), empty when none.
+std::string TableOptionsOf(const sqlite_base& model, size_t k);
+
 // The statement that recreates an object of the model, without its final
-// ";": a table's CREATE TABLE text with its closing ")" (group -2), an index
+// ";": a table's CREATE TABLE text with its closing ")" and its table options
+// (group -2), an index
 // with its ")" (-3), a view (-4) or trigger (-5) with a damaged first letter
 // repaired to "C". Taken from the narrow list, else from its wide twin; empty
 // when the position lies in neither.
@@ -160,6 +164,9 @@ class sqlite_base {
   std::vector<PageHeader> pageHeaders;  // entry i describes page i + 1
   std::vector<std::string> textBuffers;
   std::vector<std::string> tableStatements;  // CREATE TABLE text up to its closing ")"
+  // What follows a table's column list (" WITHOUT ROWID", " STRICT"), by the
+  // table's position; shorter than tableDescriptors when the tail has none.
+  std::vector<std::string> tableOptions;
   std::vector<std::string> triggerStatements;
   std::vector<std::string> indexStatements;
   std::vector<std::string> viewStatements;

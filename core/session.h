@@ -115,6 +115,9 @@ class RecoverySession {
   std::atomic<int32_t> processRunning{0};
   int32_t recordColumnCount = 0;
   std::atomic<bool> insertRowsMode{false};
+  // Read the committed pages of FILE-wal beside the source (the command
+  // line's --no-wal switches it off).
+  bool useWal = true;
 
   // ---- Session items ----
   std::string statusText;

@@ -157,9 +157,10 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
     if (parser.mappedTables.count(k) != 0 && kk < parser.createStatements.size())
       goOn = RunCreate(db, session, parser.createStatements[kk], true, created);
     else if (wide && kk < parser.wideTableStatements.size())
-      goOn = RunCreate(db, session, parser.wideTableStatements[kk] + u");", true, created);
+      goOn = RunCreate(db, session, parser.wideTableStatements[kk] + u")" + Utf8ToUtf16(TableOptionsOf(parser, kk)) + u";",
+                       true, created);
     else if (!wide && kk < parser.tableStatements.size())
-      goOn = RunCreate(db, session, parser.tableStatements[kk] + ");", true, created);
+      goOn = RunCreate(db, session, parser.tableStatements[kk] + ")" + TableOptionsOf(parser, kk) + ";", true, created);
     if (!goOn) return false;
     if (!created) continue;
 

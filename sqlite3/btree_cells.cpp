@@ -61,9 +61,9 @@ std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets
   return sizes;
 }
 
-uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {
+uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize, bool index) {
   const uint64_t u = usableSize;
-  const uint64_t x = u - 35;
+  const uint64_t x = index ? ((u - 12) * 64 / 255) - 23 : u - 35;
   if (payloadLength <= x) return payloadLength;
   const uint64_t m = ((u - 12) * 32 / 255) - 23;
   const uint64_t k = m + ((payloadLength - m) % (u - 4));
@@ -79,15 +79,16 @@ std::vector<uint16_t> ReadCellOffsets(const ByteView& page, uint32_t arrayOffset
 // ---- CellPayload ----
 
 CellPayload::CellPayload(Reader& reader, const PageGeometry& geometry, ByteView page, uint32_t cellOffset,
-                         uint32_t cellSize)
+                         uint32_t cellSize, CellKind kind)
     : reader_(reader), geometry_(geometry), page_(page) {
   const uint32_t pageEnd = std::min<uint32_t>(geometry.usableSize, static_cast<uint32_t>(page.size()));
   if (cellOffset == 0 || cellOffset >= pageEnd) return;
+  const unsigned child = kind == CellKind::IndexInterior ? 4 : 0;
   uint64_t rowid = 0;
-  const unsigned a = ReadVarint(page, cellOffset, payloadLength_);
-  const unsigned b = ReadVarint(page, cellOffset + a, rowid);
+  const unsigned a = ReadVarint(page, cellOffset + child, payloadLength_);
+  const unsigned b = kind == CellKind::TableLeaf ? ReadVarint(page, cellOffset + child + a, rowid) : 0;
   rowid_ = static_cast<int64_t>(rowid);
-  varintBytes_ = a + b;
+  varintBytes_ = child + a + b;
   valid_ = true;
   const uint64_t payloadStart = uint64_t{cellOffset} + varintBytes_;
   const uint64_t room = payloadStart < pageEnd ? pageEnd - payloadStart : 0;
@@ -100,7 +101,7 @@ CellPayload::CellPayload(Reader& reader, const PageGeometry& geometry, ByteView 
     payloadLength_ = extent > varintBytes_ ? std::min<uint64_t>(extent - varintBytes_, room) : 0;
     localSize_ = payloadLength_;
   } else {
-    localSize_ = LocalPayloadSize(payloadLength_, geometry.usableSize);
+    localSize_ = LocalPayloadSize(payloadLength_, geometry.usableSize, kind != CellKind::TableLeaf);
   }
   localAvail_ = std::min(localSize_, room);
   local_ = page.Sub(static_cast<size_t>(payloadStart), static_cast<size_t>(localAvail_));

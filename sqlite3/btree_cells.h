@@ -19,6 +19,18 @@
 //
 // Table-interior cell: 4-byte left child page number, then the key varint.
 //
+// Index cells (index b-trees also hold the rows of WITHOUT ROWID tables):
+//
+//   field                      size
+//   -------------------------  ---------------------------------------------
+//   left child page            4 bytes, interior index cells only
+//   payload length P           varint (1..9 bytes)
+//   payload, local part        L bytes
+//   first overflow page        4 bytes, only when L < P
+//
+// The local part of an index payload follows the same rule with
+// X = ((U - 12) * 64 / 255) - 23.
+//
 // Freeblock (within a page): 2-byte offset of the next freeblock (0 ends the
 // chain), 2-byte size of this freeblock.
 #pragma once
@@ -55,14 +67,18 @@ inline uint64_t SerialTypeSize(uint64_t serialType) {
   return serialType < 12 ? kSizes[serialType] : (serialType - 12) / 2;
 }
 
-// Bytes of a table-leaf payload of length payloadLength stored on the leaf page.
-uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize);
+// The kinds of cell that carry a payload.
+enum class CellKind : uint8_t { TableLeaf, IndexLeaf, IndexInterior };
+
+// Bytes of a payload of length payloadLength stored on the page itself (a
+// table-leaf payload, or with index set an index payload).
+uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize, bool index = false);
 
 // The cell offsets of a page's cell pointer array (cellCount entries).
 std::vector<uint16_t> ReadCellOffsets(const ByteView& page, uint32_t arrayOffset, uint16_t cellCount);
 
-// The payload of one table-leaf cell, read front to back: the local part from
-// the page buffer, the rest from the overflow chain, whose page numbers are
+// The payload of one cell (a table-leaf cell, or an index cell), read front to
+// back: the local part from the page buffer, the rest from the overflow chain, whose page numbers are
 // checked against the page count and followed at most once each.
 class CellPayload {
  public:
@@ -78,14 +94,14 @@ class CellPayload {
   // estimated extent (0: to the page end); it bounds the cell when the payload
   // length is more than the whole file could hold.
   CellPayload(Reader& reader, const PageGeometry& geometry, ByteView page, uint32_t cellOffset,
-              uint32_t cellSize = 0);
+              uint32_t cellSize = 0, CellKind kind = CellKind::TableLeaf);
   CellPayload(const CellPayload&) = delete;
   CellPayload& operator=(const CellPayload&) = delete;
 
   bool valid() const { return valid_; }
   uint64_t payloadLength() const { return payloadLength_; }
-  int64_t rowid() const { return rowid_; }
-  uint32_t varintBytes() const { return varintBytes_; }  // payload length and rowid varints
+  int64_t rowid() const { return rowid_; }  // 0 for an index cell
+  uint32_t varintBytes() const { return varintBytes_; }  // child number, payload length and rowid varints
   uint64_t localSize() const { return localSize_; }
   bool overflows() const { return localSize_ < payloadLength_; }
   uint32_t firstOverflowPage() const { return firstOverflow_; }

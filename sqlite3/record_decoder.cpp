@@ -11,10 +11,10 @@ namespace veltrane {
 
 namespace {
 
-// Bytes of a text as UTF-8: UTF-16 little-endian code units converted, UTF-8 kept.
-std::string TextBytes(const uint8_t* data, size_t size, bool utf16) {
+// Bytes of a text as UTF-8: UTF-16 code units converted, UTF-8 kept.
+std::string TextBytes(const uint8_t* data, size_t size, bool utf16, bool bigEndian) {
   if (!utf16) return std::string(reinterpret_cast<const char*>(data), size);
-  return Utf16ToUtf8(Utf16FromBytes(data, size, false));
+  return Utf16ToUtf8(Utf16FromBytes(data, size, bigEndian));
 }
 
 void SetValue(RecoveredValue& v, uint64_t serialType, const uint8_t* data, size_t size, const RecordLayout& layout,
@@ -55,7 +55,7 @@ void SetValue(RecoveredValue& v, uint64_t serialType, const uint8_t* data, size_
         result.hasBlob = true;
       } else {
         v.kind = RecoveredValue::Kind::Text;
-        v.bytes = TextBytes(data, size, layout.utf16);
+        v.bytes = TextBytes(data, size, layout.utf16, layout.bigEndian);
       }
   }
 }
@@ -180,7 +180,7 @@ std::string DisplayText(std::string_view bytes) {
 
 }  // namespace
 
-RecordCell ValueText(const RecoveredValue& value, bool utf16) {
+RecordCell ValueText(const RecoveredValue& value, bool utf16, bool bigEndian) {
   RecordCell cell;
   switch (value.kind) {
     case RecoveredValue::Kind::Null:
@@ -198,7 +198,7 @@ RecordCell ValueText(const RecoveredValue& value, bool utf16) {
       break;
     case RecoveredValue::Kind::Blob:
       cell.text = utf16 ? DisplayText(TextBytes(reinterpret_cast<const uint8_t*>(value.bytes.data()),
-                                                value.bytes.size(), true))
+                                                value.bytes.size(), true, bigEndian))
                         : "< Blob Data >";
       break;
     case RecoveredValue::Kind::Missing:

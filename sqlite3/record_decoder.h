@@ -21,7 +21,7 @@
 //   8 9         0            the integers 0 and 1
 //   10 11       0            reserved: an empty text
 //   N >= 12 even (N-12)/2    blob
-//   N >= 13 odd  (N-13)/2    text in the file's encoding
+//   N >= 13 odd  (N-13)/2    text in the file's encoding (UTF-8, UTF-16le or UTF-16be)
 //
 // A record written before ALTER TABLE ADD COLUMN has fewer serial types than
 // the table has columns: the columns after its last are missing.
@@ -47,7 +47,8 @@ enum class PayloadEnd {
 struct RecordLayout {
   int columnCount = 0;
   int rowidAlias = -1;  // the column whose stored NULL is the rowid
-  bool utf16 = false;   // texts are UTF-16 little-endian
+  bool utf16 = false;      // texts are UTF-16
+  bool bigEndian = false;  // UTF-16 texts with the high byte first (else little-endian)
 };
 
 // What decoding a record met.
@@ -67,8 +68,9 @@ uint64_t RecordExtent(const ByteView& header, uint64_t payloadLength, int column
 
 // The record list's cell for a value: numbers in decimal, doubles with six
 // decimals, "NULL" for a stored NULL, "< Blob Data >" for a blob (in a UTF-16
-// file the blob's bytes read as UTF-16 text), empty for a missing column.
-RecordCell ValueText(const RecoveredValue& value, bool utf16);
+// file the blob's bytes read as UTF-16 text in the file's byte order), empty
+// for a missing column.
+RecordCell ValueText(const RecoveredValue& value, bool utf16, bool bigEndian = false);
 
 // The statement literal of a value: numbers unquoted (doubles with 17
 // significant digits, so they read back exactly), texts quoted with inner

@@ -1,5 +1,7 @@
 #include "sqlite3/row_recovery.h"
 
+#include <algorithm>
+
 #include "core/session.h"
 #include "core/text.h"
 #include "sqlite3/sqlite_ver3.h"
@@ -21,26 +23,109 @@ PayloadEnd EndOf(CellPayload::Status s) {
 }
 }  // namespace
 
-RowRecovery::RowRecovery(sqlite_ver3& parser, const PageGeometry& geometry, const Options& options)
-    : TableTreeWalk(*parser.owner->reader, geometry, parser.pageHeaders),
-      parser_(parser),
+std::vector<int> WithoutRowidFieldOrder(int columnCount, const std::vector<int>& primaryKey) {
+  std::vector<int> order;
+  std::vector<bool> inKey(static_cast<size_t>(std::max(columnCount, 0)), false);
+  for (int c : primaryKey) {
+    if (c < 0 || c >= columnCount || inKey[static_cast<size_t>(c)]) continue;
+    inKey[static_cast<size_t>(c)] = true;
+    order.push_back(c);
+  }
+  if (order.empty()) return {};
+  for (int c = 0; c < columnCount; ++c)
+    if (!inKey[static_cast<size_t>(c)]) order.push_back(c);
+  return order;
+}
+
+// ---- RowEmitter ----
+
+RowEmitter::RowEmitter(sqlite_ver3& parser, const PageGeometry& geometry, const RowRecoveryOptions& options)
+    : parser_(parser),
       session_(*parser.owner),
+      reader_(*parser.owner->reader),
+      geometry_(geometry),
       options_(options) {
   layout_.columnCount = options.columnCount;
   layout_.rowidAlias = options.rowidAlias;
   layout_.utf16 = options.utf16;
+  layout_.bigEndian = options.bigEndian;
+  if (options_.fieldOrder.size() != static_cast<size_t>(std::max(options.columnCount, 0))) options_.fieldOrder.clear();
 }
 
-bool RowRecovery::StopRequested() {
+bool RowEmitter::StopRequested() {
   if (!session_.stopRequested) return false;
   session_.SetProgressPos(static_cast<uint32_t>(options_.stopPosition));
   return true;
 }
 
-void RowRecovery::PageOutsideFile(int64_t) { session_.ShowMessage(kCorruptedBox); }
+void RowEmitter::Cell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind) {
+  if (options_.insertMode) {
+    ++session_.entryCount;
+    session_.SetProgressPos(static_cast<uint32_t>(session_.progressCounter++));
+  } else {
+    session_.SetProgressPos(static_cast<uint32_t>(parser_.rowProgress++));
+  }
+  if (Decode(page, cellOffset, cellSize, kind)) HandOver();
+}
+
+bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind) {
+  CellPayload cell(reader_, geometry_, page, cellOffset, cellSize, kind);
+  if (!cell.valid()) return false;
+  RecoveredRow& target = options_.fieldOrder.empty() ? row_ : decoded_;
+  target.rowid = cell.rowid();
+  const uint64_t length = cell.payloadLength();
+  DecodeResult result;
+  ByteView local;
+  if (!cell.overflows() && cell.LocalView(0, length, local)) {
+    result = DecodeRecord(local, PayloadEnd::Complete, layout_, target);
+  } else {
+    // Gather the header, then as much of the payload as the record declares.
+    gathered_.clear();
+    const uint64_t head = std::min<uint64_t>(length, 9 + 9 * uint64_t(std::max(layout_.columnCount, 0) + 1));
+    CellPayload::Status status = cell.Read(0, head, gathered_);
+    if (status == CellPayload::Status::Ok) {
+      const uint64_t extent = RecordExtent(
+          ByteView(reinterpret_cast<const uint8_t*>(gathered_.data()), gathered_.size()), length, layout_.columnCount);
+      if (extent > gathered_.size()) status = cell.Read(gathered_.size(), extent - gathered_.size(), gathered_);
+    }
+    result = DecodeRecord(ByteView(reinterpret_cast<const uint8_t*>(gathered_.data()), gathered_.size()),
+                          EndOf(status), layout_, target);
+  }
+  if (!options_.fieldOrder.empty()) {
+    row_.rowid = decoded_.rowid;
+    row_.values.resize(decoded_.values.size());
+    for (size_t k = 0; k < decoded_.values.size(); ++k)
+      std::swap(row_.values[static_cast<size_t>(options_.fieldOrder[k])], decoded_.values[k]);
+  }
+  if (result.cut == PayloadEnd::CellContent) session_.ShowMessage(kCellContentBox);
+  if (result.cut == PayloadEnd::Reading) session_.ShowMessage(kReadingBox);
+  parser_.rowHasBlob = result.hasBlob;
+  return true;
+}
+
+void RowEmitter::HandOver() {
+  if (options_.insertMode) {
+    if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row_);
+  } else {
+    listRow_.resize(row_.values.size());
+    for (size_t k = 0; k < row_.values.size(); ++k)
+      listRow_[k] = ValueText(row_.values[k], options_.utf16, options_.bigEndian);
+    session_.AddRecordRow(listRow_);
+  }
+  parser_.rowHasBlob = false;
+}
+
+// ---- rowid tables ----
+
+RowRecovery::RowRecovery(sqlite_ver3& parser, const PageGeometry& geometry, const Options& options)
+    : TableTreeWalk(*parser.owner->reader, geometry, parser.pageHeaders), emitter_(parser, geometry, options) {}
+
+bool RowRecovery::StopRequested() { return emitter_.StopRequested(); }
+
+void RowRecovery::PageOutsideFile(int64_t) { emitter_.session().ShowMessage(kCorruptedBox); }
 
 void RowRecovery::PageSeenBefore(uint32_t page) {
-  session_.AddLogLine(Format("Page %u of the table is reached a second time; it is read once", page));
+  emitter_.session().AddLogLine(Format("Page %u of the table is reached a second time; it is read once", page));
 }
 
 bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
@@ -56,54 +141,29 @@ bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
 
   for (uint32_t i = 0; i < cells; ++i) {
     if (StopRequested()) return false;
-    if (options_.insertMode) {
-      ++session_.entryCount;
-      session_.SetProgressPos(static_cast<uint32_t>(session_.progressCounter++));
-    } else {
-      session_.SetProgressPos(static_cast<uint32_t>(parser_.rowProgress++));
-    }
-    if (DecodeCell(bytes, offsets[i], sizes[i])) HandOver();
+    emitter_.Cell(bytes, offsets[i], sizes[i], CellKind::TableLeaf);
   }
   return true;
 }
 
-bool RowRecovery::DecodeCell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize) {
-  CellPayload cell(reader_, geometry_, page, cellOffset, cellSize);
-  if (!cell.valid()) return false;
-  row_.rowid = cell.rowid();
-  const uint64_t length = cell.payloadLength();
-  DecodeResult result;
-  ByteView local;
-  if (!cell.overflows() && cell.LocalView(0, length, local)) {
-    result = DecodeRecord(local, PayloadEnd::Complete, layout_, row_);
-  } else {
-    // Gather the header, then as much of the payload as the record declares.
-    gathered_.clear();
-    const uint64_t head = std::min<uint64_t>(length, 9 + 9 * uint64_t(std::max(layout_.columnCount, 0) + 1));
-    CellPayload::Status status = cell.Read(0, head, gathered_);
-    if (status == CellPayload::Status::Ok) {
-      const uint64_t extent = RecordExtent(
-          ByteView(reinterpret_cast<const uint8_t*>(gathered_.data()), gathered_.size()), length, layout_.columnCount);
-      if (extent > gathered_.size()) status = cell.Read(gathered_.size(), extent - gathered_.size(), gathered_);
-    }
-    result = DecodeRecord(ByteView(reinterpret_cast<const uint8_t*>(gathered_.data()), gathered_.size()),
-                          EndOf(status), layout_, row_);
-  }
-  if (result.cut == PayloadEnd::CellContent) session_.ShowMessage(kCellContentBox);
-  if (result.cut == PayloadEnd::Reading) session_.ShowMessage(kReadingBox);
-  parser_.rowHasBlob = result.hasBlob;
-  return true;
+// ---- WITHOUT ROWID tables ----
+
+IndexRowRecovery::IndexRowRecovery(sqlite_ver3& parser, const PageGeometry& geometry,
+                                   const RowRecoveryOptions& options)
+    : IndexTreeWalk(*parser.owner->reader, geometry, parser.pageHeaders), emitter_(parser, geometry, options) {}
+
+bool IndexRowRecovery::StopRequested() { return emitter_.StopRequested(); }
+
+void IndexRowRecovery::PageOutsideFile(int64_t) { emitter_.session().ShowMessage(kCorruptedBox); }
+
+void IndexRowRecovery::PageSeenBefore(uint32_t page) {
+  emitter_.session().AddLogLine(Format("Page %u of the table is reached a second time; it is read once", page));
 }
 
-void RowRecovery::HandOver() {
-  if (options_.insertMode) {
-    if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row_);
-  } else {
-    listRow_.resize(row_.values.size());
-    for (size_t k = 0; k < row_.values.size(); ++k) listRow_[k] = ValueText(row_.values[k], options_.utf16);
-    session_.AddRecordRow(listRow_);
-  }
-  parser_.rowHasBlob = false;
+bool IndexRowRecovery::Entry(const IndexPageCells& page, size_t cell) {
+  emitter_.Cell(page.bytes, page.offsets[cell], page.sizes[cell],
+                page.interior ? CellKind::IndexInterior : CellKind::IndexLeaf);
+  return true;
 }
 
 }  // namespace veltrane

@@ -1,17 +1,24 @@
-// Row recovery: the walk over one table's b-tree that decodes every cell of
-// every table leaf it reaches and hands each row on: to the record list in a
-// preview, to the row sink (the repaired database) in insert mode.
+// Row recovery: the walk over one table's b-tree that decodes every cell it
+// reaches and hands each row on: to the record list in a preview, to the row
+// sink (the repaired database) in insert mode.
 //
-// Each leaf page is read whole once; a cell's local payload is decoded in
-// place, an overflowing one is gathered from its chain as far as the record
-// needs. A damaged value ends its row (the later columns missing) and never
-// the rest of the page.
+// A rowid table is a table b-tree: the rows are the cells of its leaves. A
+// WITHOUT ROWID table is an index b-tree: the rows are the cells of its
+// leaves and of its interior pages, and each record holds the primary-key
+// columns first, then the other columns in table order; the row is put back
+// in table order before it is handed on.
+//
+// Each page is read whole once; a cell's local payload is decoded in place, an
+// overflowing one is gathered from its chain as far as the record needs. A
+// damaged value ends its row (the later columns missing) and never the rest
+// of the page.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "sqlite3/btree_cells.h"
+#include "sqlite3/index_tree.h"
 #include "sqlite3/record_decoder.h"
 
 namespace veltrane {
@@ -19,15 +26,50 @@ namespace veltrane {
 class sqlite_ver3;
 class RecoverySession;
 
+struct RowRecoveryOptions {
+  int columnCount = 0;
+  int rowidAlias = -1;
+  bool utf16 = false;
+  bool bigEndian = false;  // UTF-16 texts with the high byte first
+  bool insertMode = false;
+  uint64_t stopPosition = 0;  // progress position sent when a stop is seen
+  // Record field k holds table column fieldOrder[k]; empty: the same order.
+  std::vector<int> fieldOrder;
+};
+
+// The per-cell work both walks share: progress, decoding, hand-over.
+class RowEmitter {
+ public:
+  RowEmitter(sqlite_ver3& parser, const PageGeometry& geometry, const RowRecoveryOptions& options);
+  RowEmitter(const RowEmitter&) = delete;
+  RowEmitter& operator=(const RowEmitter&) = delete;
+
+  // True (after sending the stop position) when a stop was requested.
+  bool StopRequested();
+  // Counts the cell, moves the progress on, decodes it and hands the row on.
+  void Cell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
+  RecoverySession& session() { return session_; }
+
+ private:
+  bool Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
+  void HandOver();
+
+  sqlite_ver3& parser_;
+  RecoverySession& session_;
+  Reader& reader_;
+  const PageGeometry& geometry_;
+  RowRecoveryOptions options_;
+  RecordLayout layout_;
+  std::string gathered_;
+  RecoveredRow decoded_;  // in record order
+  RecoveredRow row_;      // in table order
+  RecordRow listRow_;
+};
+
+// The rows of a rowid table.
 class RowRecovery : public TableTreeWalk {
  public:
-  struct Options {
-    int columnCount = 0;
-    int rowidAlias = -1;
-    bool utf16 = false;
-    bool insertMode = false;
-    uint64_t stopPosition = 0;  // progress position sent when a stop is seen
-  };
+  using Options = RowRecoveryOptions;
   RowRecovery(sqlite_ver3& parser, const PageGeometry& geometry, const Options& options);
 
  protected:
@@ -37,18 +79,28 @@ class RowRecovery : public TableTreeWalk {
   bool Leaf(uint32_t page, const PageHeader& header) override;
 
  private:
-  // Decodes one cell of the loaded leaf into row_; false when the cell names no cell.
-  bool DecodeCell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize);
-  void HandOver();
-
-  sqlite_ver3& parser_;
-  RecoverySession& session_;
-  Options options_;
-  RecordLayout layout_;
+  RowEmitter emitter_;
   std::vector<uint8_t> page_;
-  std::string gathered_;
-  RecoveredRow row_;
-  RecordRow listRow_;
 };
+
+// The rows of a WITHOUT ROWID table.
+class IndexRowRecovery : public IndexTreeWalk {
+ public:
+  IndexRowRecovery(sqlite_ver3& parser, const PageGeometry& geometry, const RowRecoveryOptions& options);
+
+ protected:
+  bool StopRequested() override;
+  void PageOutsideFile(int64_t page) override;
+  void PageSeenBefore(uint32_t page) override;
+  bool Entry(const IndexPageCells& page, size_t cell) override;
+
+ private:
+  RowEmitter emitter_;
+};
+
+// The record field order of a WITHOUT ROWID table: the primary-key columns
+// in key order, then the other columns in table order (empty when the key
+// names no column).
+std::vector<int> WithoutRowidFieldOrder(int columnCount, const std::vector<int>& primaryKey);
 
 }  // namespace veltrane

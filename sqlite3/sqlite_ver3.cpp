@@ -3,13 +3,16 @@
 #include <algorithm>
 
 #include "core/ddl.h"
+#include "core/page_inference.h"
 #include "core/session.h"
 #include "core/table_shape.h"
 #include "core/text.h"
 #include "output/save_flow.h"
 #include "sqlite3/btree_cells.h"
+#include "sqlite3/index_tree.h"
 #include "sqlite3/row_recovery.h"
 #include "sqlite3/schema_discovery.h"
+#include "sqlite3/wal.h"
 
 namespace veltrane {
 
@@ -41,7 +44,8 @@ PageGeometry sqlite_ver3::Geometry() const {
   if (owner->pageSize == 0 || owner->pageSize > 65536) return g;
   g.pageSize = static_cast<uint32_t>(owner->pageSize);
   g.usableSize = UsableSize(g.pageSize, reservedBytes);
-  const uint64_t pages = g.fileSize > g.base ? (g.fileSize - g.base) / g.pageSize : 0;
+  // A partial last page counts: it is read as far as it goes.
+  const uint64_t pages = g.fileSize > g.base ? (g.fileSize - g.base + g.pageSize - 1) / g.pageSize : 0;
   g.pageCount = std::min<uint64_t>(pages, pageHeaders.size());
   return g;
 }
@@ -51,51 +55,74 @@ PageGeometry sqlite_ver3::Geometry() const {
 void sqlite_ver3::ParseFile(const std::string&) {
   if (owner == nullptr || !owner->reader) return;
   RecoverySession& session = *owner;
-  Reader& reader = *session.reader;
 
   // Header phase.
   schemaPageNumber_ = 0;
   session.progressCounter = 0;
   rowProgress = 0;
-  const uint64_t fileSize = reader.size;
+  textMode = 0;
   if (session.startOffset != 0) --session.startOffset;
   const uint64_t base = session.startOffset;
-  uint8_t header[100] = {};
-  reader.ReadAt(base, header, sizeof header);
   const uint64_t sessionPageSize = session.pageSize;
   // The page size is carried in 32 bits, so 65536-byte pages are parsed.
   const uint32_t pageSize = static_cast<uint32_t>(sessionPageSize);
-  header[16] = static_cast<uint8_t>(pageSize >> 8);
-  header[17] = static_cast<uint8_t>(pageSize);
-  const uint64_t usable = fileSize > base ? fileSize - base : 0;
 
   auto fail = [&](const char* text, const char* caption) {
     session.ShowMessage(text, caption);
     session.ReportParseFailure();
   };
-  if (sessionPageSize % 512 != 0 || (sessionPageSize != 0 && usable % sessionPageSize != 0) ||
-      sessionPageSize > 65536) {
+  if (sessionPageSize % 512 != 0 || sessionPageSize > 65536) {
     fail(kPageSizeBox, kPageSizeCaption);
     return;
   }
+  const FileSelection& choice = session.fileSelection;
+  if (!choice.inferredFromPages.empty())
+    session.AddLogLine("The database header is damaged; inferred from the pages: " + choice.inferredFromPages);
 
-  int textMode = header[59];
+  // The newest committed pages of a WAL file beside the source replace the
+  // file's own before anything is read.
+  if (pageSize != 0 && session.useWal) ApplyWalFile(session, base, pageSize);
+  Reader& reader = *session.reader;
+  const uint64_t fileSize = reader.size;
+  uint8_t header[100] = {};
+  reader.ReadAt(base, header, sizeof header);
+  header[16] = static_cast<uint8_t>(pageSize >> 8);
+  header[17] = static_cast<uint8_t>(pageSize);
+  const uint64_t usable = fileSize > base ? fileSize - base : 0;
+
+  textMode = header[59];
+  if (choice.textEncoding >= 1 && choice.textEncoding <= 3) {
+    textMode = choice.textEncoding;
+  } else if ((textMode < 1 || textMode > 3) && pageSize != 0 && !utf8Mode && !utf16Mode) {
+    const int found = InferTextEncoding(reader, base, pageSize);
+    if (found != 0) {
+      session.AddLogLine(Format("The text encoding %d of the file header is damaged; the texts of the file are %s",
+                                textMode, EncodingName(found)));
+      textMode = found;
+    }
+  }
   if (utf8Mode) textMode = 1;
-  if (utf16Mode) textMode = 2;
+  if (utf16Mode) textMode = textMode == 3 ? 3 : 2;
   reservedBytes = header[20];
 
-  if (textMode == 1 || textMode == 2) {
+  if (textMode >= 1 && textMode <= 3) {
     const bool utf8 = textMode == 1;
+    if (pageSize == 0) {
+      fail(kContentBox, kCorruptedCaption);
+      return;
+    }
     const std::string_view magic(reinterpret_cast<const char*>(header), 15);
-    if (!EqualsIgnoreCaseAscii(magic, "SQLite format 3") || pageSize == 0) {
-      fail(kContentBox, kCorruptedCaption);
-      return;
-    }
-    const uint64_t pageCount = usable / pageSize;
-    if (usable % pageSize != 0) {
-      fail(kContentBox, kCorruptedCaption);
-      return;
-    }
+    if (choice.inferredFromPages.empty() && !EqualsIgnoreCaseAscii(magic, "SQLite format 3"))
+      session.AddLogLine("The database header carries no SQLite 3 signature; the pages are read as they stand");
+    // A file cut inside a page: the whole pages, and the partial last one as
+    // far as it goes (the rest reads as zeros).
+    const uint64_t partial = usable % pageSize;
+    const uint64_t pageCount = usable / pageSize + (partial != 0 ? 1 : 0);
+    if (partial != 0)
+      session.AddLogLine(Format("The file is truncated: its last page %llu holds %llu of its %u bytes; it is read as "
+                                "far as it goes",
+                                static_cast<unsigned long long>(pageCount), static_cast<unsigned long long>(partial),
+                                pageSize));
     if (utf8) session.SetProgressRange(static_cast<uint32_t>(pageCount / 1000));
     session.AddLogLine(utf8 ? "File page_header is reading" : "Reading File page header ");
 
@@ -132,7 +159,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
     session.AddLogLine(Format("The text encoding %d of the file header is not read; no schema object is searched",
                               textMode));
   }
-  HandOverToTree(*this, session, textMode == 2);
+  HandOverToTree(*this, session, textMode == 2 || textMode == 3);
 }
 
 bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::string& text,
@@ -165,7 +192,7 @@ bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_
   std::string bytes;
   text.clear();
   if (!ReadSchemaText(pageIndex, cellIndex, cellSize, bytes, rootPage)) return false;
-  text = Utf16FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), false);
+  text = Utf16FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), textMode == 3);
   return true;
 }
 
@@ -175,19 +202,40 @@ uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
   if (owner == nullptr || !owner->reader) return totalRows;
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || rootPage > INT64_MAX) return totalRows;
-  totalRows += CountTableRows(*owner->reader, g, pageHeaders, static_cast<int64_t>(rootPage));
+  const int64_t root = static_cast<int64_t>(rootPage);
+  if (IsWithoutRowidRoot(root))
+    totalRows += CountIndexEntries(*owner->reader, g, pageHeaders, root);
+  else
+    totalRows += CountTableRows(*owner->reader, g, pageHeaders, root);
   return totalRows;
 }
 
 // ---- rows ----
 
-int sqlite_ver3::RowidAliasColumn() const {
-  if (currentTable >= 0) {
-    const size_t t = static_cast<size_t>(currentTable);
-    if (t < tableStatements.size()) return AnalyseTableShape(tableStatements[t]).rowidAlias;
-    if (t < wideTableStatements.size()) return AnalyseTableShape(Utf16ToUtf8(wideTableStatements[t])).rowidAlias;
+TableShape sqlite_ver3::ShapeOf(int32_t k) const {
+  if (k < 0) return {};
+  const size_t t = static_cast<size_t>(k);
+  if (t < tableStatements.size()) return AnalyseTableShape(tableStatements[t] + ")" + TableOptionsOf(*this, t));
+  if (t < wideTableStatements.size())
+    return AnalyseTableShape(Utf16ToUtf8(wideTableStatements[t]) + ")" + TableOptionsOf(*this, t));
+  return {};
+}
+
+int sqlite_ver3::RowidAliasColumn() const { return ShapeOf(currentTable).rowidAlias; }
+
+bool sqlite_ver3::IsWithoutRowidRoot(int64_t rootPage) const {
+  if (rootPage < 1 || static_cast<uint64_t>(rootPage) > pageHeaders.size()) return false;
+  if (!IsIndexPage(pageHeaders[static_cast<size_t>(rootPage - 1)].type)) return false;
+  int32_t table = currentTable;
+  if (table < 0 || static_cast<size_t>(table) >= tableDescriptors.size()) {
+    table = -1;
+    for (size_t k = 0; k < tableDescriptors.size() && table < 0; ++k)
+      if (ParseTableDescriptor(tableDescriptors[k]).rootPage == rootPage) table = static_cast<int32_t>(k);
+    if (table < 0) return false;
   }
-  return -1;
+  const size_t t = static_cast<size_t>(table);
+  if (t >= tableStatements.size() && t >= wideTableStatements.size()) return true;
+  return ShapeOf(table).withoutRowid;
 }
 
 void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCount, const std::string&, int) {
@@ -208,16 +256,24 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
     session.ShowMessage("File is corrupted");
     return;
   }
-  if (!utf16Mode && !utf8Mode) return;
+  if (textMode < 1 || textMode > 3) return;
 
   RowRecovery::Options options;
   options.columnCount = std::clamp(columnCount, 0, 32767);
-  options.rowidAlias = RowidAliasColumn();
-  options.utf16 = utf16Mode;
+  options.utf16 = textMode != 1;
+  options.bigEndian = textMode == 3;
   options.insertMode = insert;
   options.stopPosition = stopPosition;
-  RowRecovery walk(*this, g, options);
-  walk.Run(rootPage);
+  if (IsWithoutRowidRoot(rootPage)) {
+    // The record holds the key columns first: put the row back in table order.
+    options.fieldOrder = WithoutRowidFieldOrder(options.columnCount, ShapeOf(currentTable).primaryKey);
+    IndexRowRecovery walk(*this, g, options);
+    walk.Run(rootPage);
+  } else {
+    options.rowidAlias = RowidAliasColumn();
+    RowRecovery walk(*this, g, options);
+    walk.Run(rootPage);
+  }
   rowHasBlob = false;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/parser.h"
+#include "core/table_shape.h"
 #include "sqlite3/page_table.h"
 
 namespace veltrane {
@@ -43,11 +44,20 @@ class sqlite_ver3 : public sqlite_base {
   // The column whose stored NULL is the rowid, for the table at currentTable
   // (-1: none, or no statement known).
   int RowidAliasColumn() const;
+  // The shape of table k from its statement and table options; empty when
+  // no statement is known.
+  TableShape ShapeOf(int32_t k) const;
+  // True when the b-tree at rootPage holds the rows of a WITHOUT ROWID table:
+  // an index page, and the table asked for (currentTable, else the table
+  // with that root) is declared WITHOUT ROWID or has no statement.
+  bool IsWithoutRowidRoot(int64_t rootPage) const;
 
   // The geometry the session settled (valid after ParseFile's header phase).
   PageGeometry Geometry() const;
 
   bool rowHasBlob = false;
+  // The text mode the scan chose: 1 UTF-8, 2 UTF-16le, 3 UTF-16be; 0 none.
+  int textMode = 0;
   int32_t schemaTextLength = 0;
   // The reserved-bytes field of the header (offset 20), read by ParseFile.
   uint8_t reservedBytes = 0;
