@@ -210,6 +210,17 @@ nlohmann::json ScanJson(RecoverySession& session, const ConsoleObserver& observe
   detected["pageSize"] = s.pageSize;
   detected["pageCount"] = session.pageCount;
   detected["fileSize"] = observer.description.fileSize;
+  // What the pages told because the header could not.
+  const FileDescription& d = observer.description;
+  if (d.pageSizeInferred || d.startInferred || d.encodingInferred) {
+    nlohmann::json inferred = nlohmann::json::array();
+    if (d.pageSizeInferred) inferred.push_back("pageSize");
+    if (d.startInferred) inferred.push_back("headerOffset");
+    if (d.encodingInferred) inferred.push_back("encoding");
+    detected["inferred"] = inferred;
+    detected["inferredText"] = d.inferredText;
+  }
+  if (!s.utf8 && !s.utf16 && (d.encoding == 3 || s.textEncoding == 3)) detected["encoding"] = "UTF-16be";
   doc["detected"] = detected;
   const char* outcome = "not started";
   switch (session.lastScan) {
@@ -507,6 +518,7 @@ FileOutcome RunOne(const Options& options, const std::string& file) {
   observer.logStream = options.quiet ? nullptr : dataOnStdout ? stderr : stdout;
 
   RecoverySession session(observer, MakeParser);
+  session.useWal = !options.noWal;
   g_jobs.Add(&session, &observer);
   FileOutcome outcome;
   session.OpenFile();

@@ -60,12 +60,16 @@ const std::vector<Section>& Sections() {
         {"--csv", "show: print the table as CSV instead of tab-separated text."},
         {"--json", "scan, show: print one JSON document (scan: what detection found and every object with "
                    "its kind, name, columns, types, root page and row count; show: the rows with typed values)."},
+        {"--no-wal", "ignore FILE-wal beside the file. By default the pages of its complete transactions "
+                     "replace the file's own, so the newest committed data is recovered; the log says how many "
+                     "frames were applied. Neither file is changed."},
         {"-q, --quiet", "do not print log lines."},
         {"-h, --help", "show this help."},
         {"--version", "show the version."}}},
       {"OVERRIDES",
-       "For every command. What is given replaces what detection found, so a file whose header is destroyed "
-       "can still be parsed.",
+       "For every command. What is given replaces what detection found. Without them, a file whose header is "
+       "destroyed is still parsed: the page size, the start of the database and the text encoding are inferred "
+       "from the pages, and a log line (and scan --json, under \"detected\") says what was inferred.",
        {{"--sqlite-version 2|3", "the file's format."},
         {"--encoding utf8|utf16", "how the file stores text."},
         {"--page-size N", "the page size in bytes."},

@@ -49,7 +49,8 @@ std::vector<std::string> SplitNames(const std::string& list) {
 
 std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
   enum {
-    kOnly = 1000, kOverwrite, kVersion, kSqliteVersion, kEncoding, kPageSize, kOffset, kCsv, kJson, kManual
+    kOnly = 1000, kOverwrite, kVersion, kSqliteVersion, kEncoding, kPageSize, kOffset, kCsv, kJson, kManual,
+    kNoWal
   };
   static const option longOptions[] = {
       {"output", required_argument, nullptr, 'o'},
@@ -59,6 +60,7 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
       {"csv", no_argument, nullptr, kCsv},
       {"json", no_argument, nullptr, kJson},
       {"quiet", no_argument, nullptr, 'q'},
+      {"no-wal", no_argument, nullptr, kNoWal},
       {"sqlite-version", required_argument, nullptr, kSqliteVersion},
       {"encoding", required_argument, nullptr, kEncoding},
       {"page-size", required_argument, nullptr, kPageSize},
@@ -99,6 +101,9 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
         break;
       case 'q':
         options.quiet = true;
+        break;
+      case kNoWal:
+        options.noWal = true;
         break;
       case kSqliteVersion:
         if (std::strcmp(optarg, "2") == 0)

@@ -20,6 +20,7 @@ struct Options {
   bool csv = false;   // show --csv
   bool json = false;  // scan/show --json
   bool quiet = false;
+  bool noWal = false;  // --no-wal: FILE-wal beside the file is not read
   unsigned jobs = 1;
   ManualChoice manual;
 };
