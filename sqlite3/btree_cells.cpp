@@ -76,6 +76,184 @@ std::vector<uint16_t> ReadCellOffsets(const ByteView& page, uint32_t arrayOffset
   return offsets;
 }
 
+// ---- cells of a page ----
+
+namespace {
+
+struct CellShape {
+  bool ok = false;      // well formed
+  uint32_t extent = 0;  // 0: does not end inside the page
+};
+
+// Parses the cell at offset; with checkRecord the record of a payload cell
+// must account for its payload exactly (header size, serial types, values).
+CellShape ParseCell(const ByteView& page, uint32_t offset, uint32_t usable, CellKind kind, uint64_t pageCount,
+                    bool checkRecord) {
+  CellShape r;
+  if (uint64_t{offset} + 4 > usable) return r;
+  uint64_t pos = offset;
+  bool childOk = true;
+  if (kind == CellKind::TableInterior || kind == CellKind::IndexInterior) {
+    const uint32_t child = page.BE32(pos);
+    childOk = child >= 1 && child <= pageCount;
+    pos += 4;
+  }
+  if (kind == CellKind::TableInterior) {
+    uint64_t key = 0;
+    pos += ReadVarint(page, pos, key);
+    if (pos > usable) return r;
+    r.extent = static_cast<uint32_t>(std::max<uint64_t>(4, pos - offset));
+    r.ok = childOk;
+    return r;
+  }
+  uint64_t payload = 0;
+  pos += ReadVarint(page, pos, payload);
+  if (kind == CellKind::TableLeaf) {
+    uint64_t rowid = 0;
+    pos += ReadVarint(page, pos, rowid);
+  }
+  const uint64_t local = LocalPayloadSize(payload, usable, kind != CellKind::TableLeaf);
+  const uint64_t end = pos + local + (local < payload ? 4 : 0);
+  if (end > usable) return r;
+  r.extent = static_cast<uint32_t>(std::max<uint64_t>(4, end - offset));
+  if (!checkRecord) {
+    r.ok = childOk;
+    return r;
+  }
+  if (payload == 0 || !childOk) return r;
+  if (local < payload) {
+    const uint32_t overflow = page.BE32(static_cast<size_t>(pos + local));
+    if (overflow < 1 || overflow > pageCount) return r;
+  }
+  const ByteView record = page.Sub(static_cast<size_t>(pos), static_cast<size_t>(local));
+  uint64_t headerSize = 0;
+  const unsigned n = ReadVarint(record, 0, headerSize);
+  if (headerSize < n || headerSize > local) return r;
+  uint64_t sum = headerSize;
+  for (uint64_t q = n; q < headerSize;) {
+    uint64_t type = 0;
+    q += ReadVarint(record, static_cast<size_t>(q), type);
+    if (q > headerSize || type == 10 || type == 11) return r;
+    sum += SerialTypeSize(type);
+    if (sum > payload) return r;
+  }
+  r.ok = sum == payload;
+  return r;
+}
+
+}  // namespace
+
+uint32_t CellExtent(const ByteView& page, uint32_t offset, uint32_t usableSize, CellKind kind) {
+  return ParseCell(page, offset, usableSize, kind, UINT64_MAX, false).extent;
+}
+
+PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHeader& header,
+                        const PageGeometry& geometry, CellKind kind) {
+  PageCells cells;
+  const bool interior = kind == CellKind::TableInterior || kind == CellKind::IndexInterior;
+  const uint32_t arrayStart = PageGeometry::HeaderOffset(pageNumber) + (interior ? 12 : 8);
+  const uint32_t fit = arrayStart < page.size() ? static_cast<uint32_t>((page.size() - arrayStart) / 2) : 0;
+  const uint16_t count = static_cast<uint16_t>(std::min<uint32_t>(header.cellCount, fit));
+  cells.offsets = ReadCellOffsets(page, arrayStart, count);
+  const std::vector<uint16_t> freeblocks =
+      header.firstFreeblock != 0 ? ReadFreeblockChain(page, header.firstFreeblock, count) : std::vector<uint16_t>{};
+  auto finish = [&] {
+    cells.sizes = EstimateCellSizes(cells.offsets, freeblocks);
+    return cells;
+  };
+
+  // Which named cells are sound: inside the content area, well formed, and
+  // not overlapping another.
+  const uint32_t usable = std::min<uint32_t>(geometry.usableSize, static_cast<uint32_t>(page.size()));
+  const uint32_t arrayEnd = arrayStart + 2u * count;
+  struct Named {
+    uint32_t offset, extent;
+    size_t index;
+    bool sound;
+  };
+  std::vector<Named> named;
+  named.reserve(count);
+  bool damaged = false;
+  for (size_t i = 0; i < cells.offsets.size(); ++i) {
+    const uint32_t off = cells.offsets[i];
+    const CellShape shape = off >= arrayEnd ? ParseCell(page, off, usable, kind, geometry.pageCount, true) : CellShape{};
+    named.push_back({off, shape.extent, i, shape.ok && shape.extent != 0});
+    damaged |= !named.back().sound;
+  }
+  std::vector<Named*> byOffset;
+  for (Named& n : named)
+    if (n.sound) byOffset.push_back(&n);
+  std::sort(byOffset.begin(), byOffset.end(), [](const Named* a, const Named* b) { return a->offset < b->offset; });
+  for (size_t i = 0; i + 1 < byOffset.size(); ++i)
+    if (byOffset[i]->offset + byOffset[i]->extent > byOffset[i + 1]->offset) {
+      byOffset[i]->sound = byOffset[i + 1]->sound = false;
+      damaged = true;
+    }
+  if (!damaged || usable <= arrayEnd) return finish();
+
+  // The stretches of the content area that no sound cell and no freeblock claims.
+  std::vector<std::pair<uint32_t, uint32_t>> claimed;
+  uint32_t lowest = usable;
+  for (const Named& n : named)
+    if (n.sound) {
+      claimed.emplace_back(n.offset, n.offset + n.extent);
+      lowest = std::min(lowest, n.offset);
+    }
+  for (uint16_t fb : freeblocks) {
+    if (fb < arrayEnd || fb >= usable) continue;
+    claimed.emplace_back(fb, std::min<uint32_t>(usable, uint32_t{fb} + std::max<uint16_t>(4, page.BE16(fb + 2u))));
+  }
+  std::sort(claimed.begin(), claimed.end());
+  const uint32_t contentStart = header.contentStart == 0 ? 65536u : header.contentStart;
+  uint32_t from = contentStart >= arrayEnd && contentStart <= usable ? std::min(contentStart, lowest) : lowest;
+  std::vector<std::pair<uint32_t, uint32_t>> gaps;
+  for (const auto& [a, b] : claimed) {
+    if (a > from && a - from >= 4) gaps.emplace_back(from, a);
+    from = std::max(from, b);
+  }
+  if (usable > from && usable - from >= 4) gaps.emplace_back(from, usable);
+
+  // Cells back to back in each stretch; taken when they fill it exactly
+  // (up to a fragment of less than 4 bytes at its end).
+  std::vector<uint16_t> found;
+  std::vector<bool> drop(named.size(), false);
+  for (const auto& [a, b] : gaps) {
+    std::vector<uint16_t> inGap;
+    uint32_t pos = a;
+    while (b - pos >= 4) {
+      const CellShape shape = ParseCell(page, pos, usable, kind, geometry.pageCount, true);
+      if (!shape.ok || shape.extent == 0 || pos + shape.extent > b) break;
+      inGap.push_back(static_cast<uint16_t>(pos));
+      pos += shape.extent;
+    }
+    if (inGap.empty() || b - pos >= 4) continue;
+    // inGap is sorted: a damaged pointer is dropped unless it names one of its cells.
+    for (const Named& n : named)
+      if (!n.sound && n.offset >= a && n.offset < b && !std::binary_search(inGap.begin(), inGap.end(), n.offset))
+        drop[n.index] = true;
+    found.insert(found.end(), inGap.begin(), inGap.end());
+  }
+  if (found.empty()) return finish();
+  std::vector<uint16_t> offsets;
+  offsets.reserve(cells.offsets.size() + found.size());
+  for (size_t i = 0; i < cells.offsets.size(); ++i) {
+    if (drop[i]) {
+      ++cells.dropped;
+      continue;
+    }
+    offsets.push_back(cells.offsets[i]);
+  }
+  std::vector<uint16_t> kept(offsets);
+  std::sort(kept.begin(), kept.end());
+  for (uint16_t f : found) {
+    if (std::binary_search(kept.begin(), kept.end(), f)) continue;
+    offsets.push_back(f);
+    ++cells.found;
+  }
+  cells.offsets = std::move(offsets);
+  return finish();
+}
+
 // ---- CellPayload ----
 
 CellPayload::CellPayload(Reader& reader, const PageGeometry& geometry, ByteView page, uint32_t cellOffset,
@@ -169,8 +347,13 @@ CellPayload::Status CellPayload::Read(uint64_t offset, uint64_t count, std::stri
 
 SchemaRecordText ReadSchemaRecord(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
                                   uint64_t page, uint32_t cellIndex, uint32_t cellSize) {
-  SchemaRecordText result;
   const uint32_t cellOffset = pageBytes.BE16(PageGeometry::HeaderOffset(page) + 8 + 2 * cellIndex);
+  return ReadSchemaRecordAt(reader, geometry, pageBytes, cellOffset, cellSize);
+}
+
+SchemaRecordText ReadSchemaRecordAt(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
+                                    uint32_t cellOffset, uint32_t cellSize) {
+  SchemaRecordText result;
   CellPayload cell(reader, geometry, pageBytes, cellOffset, cellSize);
   if (!cell.valid() || cell.payloadLength() == 0) return result;
 
@@ -235,17 +418,82 @@ SchemaRecordText ReadSchemaRecord(Reader& reader, const PageGeometry& geometry, 
 TableTreeWalk::TableTreeWalk(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders)
     : reader_(reader), geometry_(geometry), pageHeaders_(pageHeaders) {}
 
+bool TableTreeWalk::RowidSpan(uint32_t page, int64_t& low, int64_t& high) {
+  const PageHeader& header = pageHeaders_[page - 1];
+  if (header.cellCount == 0) return false;
+  const bool interior = IsTableInterior(header.type);
+  const uint64_t start = geometry_.PageStart(page);
+  const uint32_t array = PageGeometry::HeaderOffset(page) + (interior ? 12 : 8);
+  int64_t keys[2] = {0, 0};
+  const uint32_t cells[2] = {0, header.cellCount - 1u};
+  for (int k = 0; k < 2; ++k) {
+    uint8_t pointer[2] = {};
+    reader_.ReadAt(start + array + 2ull * cells[k], pointer, sizeof pointer);
+    const uint32_t offset = ByteView(pointer, 2).BE16(0);
+    if (offset == 0 || offset >= geometry_.pageSize) return false;
+    uint8_t cell[22] = {};
+    reader_.ReadAt(start + offset, cell, sizeof cell);
+    const ByteView c(cell, sizeof cell);
+    uint64_t value = 0;
+    if (interior) {
+      ReadVarint(c, 4, value);
+    } else {
+      uint64_t payload = 0;
+      ReadVarint(c, ReadVarint(c, 0, payload), value);
+    }
+    keys[k] = static_cast<int64_t>(value);
+  }
+  low = std::min(keys[0], keys[1]);
+  high = std::max(keys[0], keys[1]);
+  return true;
+}
+
 bool TableTreeWalk::Run(int64_t root) {
   if (seen_.size() != pageHeaders_.size() + 1) seen_.assign(pageHeaders_.size() + 1, false);
   const uint64_t pages = std::min<uint64_t>(pageHeaders_.size(), geometry_.pageCount);
   auto named = [&](int64_t p) { return p >= 1 && static_cast<uint64_t>(p) <= pages; };
+  auto isTablePage = [&](int64_t p) {
+    const uint8_t type = pageHeaders_[static_cast<size_t>(p - 1)].type;
+    return IsTableLeaf(type) || IsTableInterior(type);
+  };
 
+  // A child and the rowids it may hold: (low, high], unbounded where unknown.
+  struct Child {
+    int64_t page;
+    bool hasLow = false, hasHigh = false;
+    int64_t low = 0, high = 0;
+    bool Fits(int64_t a, int64_t b) const { return (!hasLow || a > low) && (!hasHigh || b <= high); }
+  };
   struct Frame {
-    std::vector<uint32_t> children;
+    uint32_t page = 0;
+    std::vector<Child> children;
     size_t next = 0;
   };
   std::vector<Frame> stack;
   std::vector<uint8_t> buffer;
+
+  // The child to read for an entry of an interior page: the page it names,
+  // or the one page a bit away that fits when the named one does not.
+  auto choose = [&](uint32_t parent, const Child& child) -> int64_t {
+    const int64_t p = child.page;
+    int64_t low = 0, high = 0;
+    if (named(p) && !seen_[static_cast<size_t>(p)] && isTablePage(p) &&
+        (!RowidSpan(static_cast<uint32_t>(p), low, high) || child.Fits(low, high)))
+      return p;
+    if (!child.hasLow && !child.hasHigh) return p;
+    int64_t replacement = 0;
+    int fitting = 0;
+    for (int bit = 0; bit < 32 && fitting < 2; ++bit) {
+      const int64_t candidate = static_cast<int64_t>(static_cast<uint32_t>(p) ^ (1u << bit));
+      if (!named(candidate) || seen_[static_cast<size_t>(candidate)] || !isTablePage(candidate)) continue;
+      if (!RowidSpan(static_cast<uint32_t>(candidate), low, high) || !child.Fits(low, high)) continue;
+      replacement = candidate;
+      ++fitting;
+    }
+    if (fitting != 1) return p;
+    ChildMended(parent, p, static_cast<uint32_t>(replacement));
+    return replacement;
+  };
 
   // Enters one page: a leaf is handed over, an interior page is pushed.
   auto enter = [&](int64_t p) -> bool {
@@ -264,13 +512,32 @@ bool TableTreeWalk::Run(int64_t root) {
     if (!IsTableInterior(header.type) || stack.size() >= maxDepth_) return true;
     ReadPage(reader_, geometry_, page, buffer);
     const ByteView bytes(buffer.data(), buffer.size());
-    const uint32_t array = PageGeometry::HeaderOffset(page) + 12;
-    const uint32_t fit = array < buffer.size() ? static_cast<uint32_t>((buffer.size() - array) / 2) : 0;
-    const uint32_t cells = std::min<uint32_t>(header.cellCount, fit);
+    const PageCells cells = ReadPageCells(bytes, page, header, geometry_, CellKind::TableInterior);
+    if (cells.found != 0 || cells.dropped != 0) CellsMended(page, cells);
+    // The keys, as far as they are in order (mended cells come last).
+    std::vector<int64_t> keys;
+    keys.reserve(cells.offsets.size());
+    for (uint16_t offset : cells.offsets) {
+      uint64_t key = 0;
+      ReadVarint(bytes, offset + 4u, key);
+      keys.push_back(static_cast<int64_t>(key));
+    }
+    const bool ordered = cells.found == 0 && std::is_sorted(keys.begin(), keys.end());
     Frame frame;
-    frame.children.reserve(cells + 1);
-    for (uint32_t i = 0; i < cells; ++i) frame.children.push_back(bytes.BE32(bytes.BE16(array + 2 * i)));
-    frame.children.push_back(header.rightChild);
+    frame.page = page;
+    frame.children.reserve(cells.offsets.size() + 1);
+    const size_t n = cells.offsets.size();
+    for (size_t i = 0; i <= n; ++i) {
+      Child child;
+      child.page = static_cast<int32_t>(i < n ? bytes.BE32(cells.offsets[i]) : header.rightChild);
+      if (ordered) {
+        child.hasLow = i >= 2;
+        if (child.hasLow) child.low = keys[i - 2];
+        child.hasHigh = i + 1 < n;
+        if (child.hasHigh) child.high = keys[i + 1];
+      }
+      frame.children.push_back(child);
+    }
     stack.push_back(std::move(frame));
     return true;
   };
@@ -283,9 +550,10 @@ bool TableTreeWalk::Run(int64_t root) {
       stack.pop_back();
       continue;
     }
-    const uint32_t child = top.children[top.next++];
+    const Child child = top.children[top.next++];
+    const uint32_t parent = top.page;
     if (StopRequested()) return false;
-    if (!enter(static_cast<int32_t>(child))) return false;
+    if (!enter(choose(parent, child))) return false;
   }
   return true;
 }

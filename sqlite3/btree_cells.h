@@ -67,8 +67,8 @@ inline uint64_t SerialTypeSize(uint64_t serialType) {
   return serialType < 12 ? kSizes[serialType] : (serialType - 12) / 2;
 }
 
-// The kinds of cell that carry a payload.
-enum class CellKind : uint8_t { TableLeaf, IndexLeaf, IndexInterior };
+// The kinds of cell. All but TableInterior carry a payload.
+enum class CellKind : uint8_t { TableLeaf, IndexLeaf, IndexInterior, TableInterior };
 
 // Bytes of a payload of length payloadLength stored on the page itself (a
 // table-leaf payload, or with index set an index payload).
@@ -76,6 +76,28 @@ uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize, bool inde
 
 // The cell offsets of a page's cell pointer array (cellCount entries).
 std::vector<uint16_t> ReadCellOffsets(const ByteView& page, uint32_t arrayOffset, uint16_t cellCount);
+
+// Bytes that the cell at offset occupies on its page (SQLite's rule: the
+// varints, the local payload, the overflow page number; at least 4 bytes);
+// 0 when it does not end inside the usable part of the page.
+uint32_t CellExtent(const ByteView& page, uint32_t offset, uint32_t usableSize, CellKind kind);
+
+// The cells of one b-tree page as the walks read them.
+struct PageCells {
+  std::vector<uint16_t> offsets;  // in cell-pointer order; cells found by the repair last
+  std::vector<uint32_t> sizes;    // estimated extents (EstimateCellSizes)
+  uint32_t found = 0;             // cells found in the content area that no pointer named
+  uint32_t dropped = 0;           // damaged pointers replaced by them
+};
+
+// The cell pointer array of a page; when it shows damage (a pointer outside
+// the content area, cells that overlap, a cell that does not parse, an
+// interior cell naming no page of the file) also the cells found back to
+// back in the stretches of the content area that no sound cell and no
+// freeblock covers. A stretch is taken only when well-formed cells fill it
+// exactly; they then replace the damaged pointers that fall inside it.
+PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHeader& header,
+                        const PageGeometry& geometry, CellKind kind);
 
 // The payload of one cell (a table-leaf cell, or an index cell), read front to
 // back: the local part from the page buffer, the rest from the overflow chain, whose page numbers are
@@ -148,9 +170,19 @@ struct SchemaRecordText {
 // page; any other record gives its whole body, which still holds the text.
 SchemaRecordText ReadSchemaRecord(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
                                   uint64_t page, uint32_t cellIndex, uint32_t cellSize);
+// The same for the cell at cellOffset.
+SchemaRecordText ReadSchemaRecordAt(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
+                                    uint32_t cellOffset, uint32_t cellSize);
 
 // Walk over a table b-tree: interior pages depth first in cell-pointer order,
 // the right-most child last; each page at most once per walk.
+//
+// The keys of an interior page bound the rowids of each child: child i holds
+// rowids in (key[i-1], key[i]]. A child whose rowids lie outside even
+// (key[i-2], key[i+1]] (so that one damaged key never condemns a sound
+// child), or a child that names no table page or one already read, is taken
+// for a child number with a flipped bit: when exactly one of the page numbers
+// one bit away is an unread table page whose rowids fit, it is read instead.
 class TableTreeWalk {
  public:
   TableTreeWalk(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders);
@@ -171,6 +203,10 @@ class TableTreeWalk {
   virtual void PageSeenBefore(uint32_t) {}
   // A table leaf; false stops the walk.
   virtual bool Leaf(uint32_t page, const PageHeader& header) = 0;
+  // An interior page whose damaged cell pointers were mended (ReadPageCells).
+  virtual void CellsMended(uint32_t, const PageCells&) {}
+  // Interior page parent names child, which does not fit; replacement is read instead.
+  virtual void ChildMended(uint32_t /*parent*/, int64_t /*child*/, uint32_t /*replacement*/) {}
   // Interior pages below this depth are not entered.
   size_t maxDepth_ = 64;
 
@@ -179,6 +215,9 @@ class TableTreeWalk {
   const std::vector<PageHeader>& pageHeaders_;
 
  private:
+  // The smallest and largest rowid (key) of a table page; false when it has none.
+  bool RowidSpan(uint32_t page, int64_t& low, int64_t& high);
+
   std::vector<bool> seen_;
 };
 

@@ -5,18 +5,18 @@
 
 namespace veltrane {
 
-IndexPageCells ReadIndexPageCells(uint32_t page, const PageHeader& header, ByteView bytes) {
+IndexPageCells ReadIndexPageCells(uint32_t page, const PageHeader& header, ByteView bytes,
+                                  const PageGeometry& geometry) {
   IndexPageCells cells;
   cells.page = page;
   cells.interior = IsIndexInterior(header.type);
   cells.bytes = bytes;
-  const uint32_t array = PageGeometry::HeaderOffset(page) + (cells.interior ? 12 : 8);
-  const uint32_t fit = array < bytes.size() ? static_cast<uint32_t>((bytes.size() - array) / 2) : 0;
-  const uint16_t count = static_cast<uint16_t>(std::min<uint32_t>(header.cellCount, fit));
-  cells.offsets = ReadCellOffsets(bytes, array, count);
-  const std::vector<uint16_t> freeblocks =
-      header.firstFreeblock != 0 ? ReadFreeblockChain(bytes, header.firstFreeblock, count) : std::vector<uint16_t>{};
-  cells.sizes = EstimateCellSizes(cells.offsets, freeblocks);
+  PageCells read =
+      ReadPageCells(bytes, page, header, geometry, cells.interior ? CellKind::IndexInterior : CellKind::IndexLeaf);
+  cells.offsets = std::move(read.offsets);
+  cells.sizes = std::move(read.sizes);
+  cells.found = read.found;
+  cells.dropped = read.dropped;
   return cells;
 }
 
@@ -56,7 +56,8 @@ bool IndexTreeWalk::Run(int64_t root) {
     if (IsIndexLeaf(header.type)) {
       ReadPage(reader_, geometry_, page, leafBuffer);
       const IndexPageCells cells =
-          ReadIndexPageCells(page, header, ByteView(leafBuffer.data(), leafBuffer.size()));
+          ReadIndexPageCells(page, header, ByteView(leafBuffer.data(), leafBuffer.size()), geometry_);
+      if (cells.found != 0 || cells.dropped != 0) CellsMended(page, cells);
       for (size_t i = 0; i < cells.offsets.size(); ++i) {
         if (StopRequested()) return false;
         if (!Entry(cells, i)) return false;
@@ -67,7 +68,8 @@ bool IndexTreeWalk::Run(int64_t root) {
     Frame frame;
     frame.buffer = std::make_unique<std::vector<uint8_t>>();
     ReadPage(reader_, geometry_, page, *frame.buffer);
-    frame.cells = ReadIndexPageCells(page, header, ByteView(frame.buffer->data(), frame.buffer->size()));
+    frame.cells = ReadIndexPageCells(page, header, ByteView(frame.buffer->data(), frame.buffer->size()), geometry_);
+    if (frame.cells.found != 0 || frame.cells.dropped != 0) CellsMended(page, frame.cells);
     frame.rightChild = header.rightChild;
     stack.push_back(std::move(frame));
     return true;

@@ -36,6 +36,7 @@ struct IndexPageCells {
   ByteView bytes;                  // the whole page
   std::vector<uint16_t> offsets;   // cell offsets, in cell-pointer order
   std::vector<uint32_t> sizes;     // estimated extent of each cell (0: to the page end)
+  uint32_t found = 0, dropped = 0; // what the mending of damaged cell pointers did
 };
 
 // Depth-first walk in key order; each page at most once per walk, depth bounded.
@@ -58,6 +59,8 @@ class IndexTreeWalk {
   virtual void PageSeenBefore(uint32_t) {}
   // One entry (cell `cell` of the page); false stops the walk.
   virtual bool Entry(const IndexPageCells& page, size_t cell) = 0;
+  // A page whose damaged cell pointers were mended (ReadPageCells).
+  virtual void CellsMended(uint32_t, const IndexPageCells&) {}
 
   size_t maxDepth_ = 64;
   Reader& reader_;
@@ -69,7 +72,8 @@ class IndexTreeWalk {
 };
 
 // The cells of one index page already read into bytes.
-IndexPageCells ReadIndexPageCells(uint32_t page, const PageHeader& header, ByteView bytes);
+IndexPageCells ReadIndexPageCells(uint32_t page, const PageHeader& header, ByteView bytes,
+                                  const PageGeometry& geometry);
 
 // Number of entries (leaf and interior cells) of the index b-tree under root.
 uint64_t CountIndexEntries(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders,

@@ -103,6 +103,12 @@ bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cell
   return true;
 }
 
+void RowEmitter::LogMended(uint32_t page, uint32_t found, uint32_t dropped) {
+  session_.AddLogLine(Format("Page %u: %u damaged cell pointers were left out and %u cells that no pointer "
+                             "names were read from its content area",
+                             page, dropped, found));
+}
+
 void RowEmitter::HandOver() {
   if (options_.insertMode) {
     if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row_);
@@ -131,19 +137,23 @@ void RowRecovery::PageSeenBefore(uint32_t page) {
 bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
   ReadPage(reader_, geometry_, page, page_);
   const ByteView bytes(page_.data(), page_.size());
-  const uint32_t array = PageGeometry::HeaderOffset(page) + 8;
-  const uint32_t fit = array < page_.size() ? static_cast<uint32_t>((page_.size() - array) / 2) : 0;
-  const uint16_t cells = static_cast<uint16_t>(std::min<uint32_t>(header.cellCount, fit));
-  const std::vector<uint16_t> offsets = ReadCellOffsets(bytes, array, cells);
-  const std::vector<uint16_t> freeblocks =
-      header.firstFreeblock != 0 ? ReadFreeblockChain(bytes, header.firstFreeblock, cells) : std::vector<uint16_t>{};
-  const std::vector<uint32_t> sizes = EstimateCellSizes(offsets, freeblocks);
-
-  for (uint32_t i = 0; i < cells; ++i) {
+  const PageCells cells = ReadPageCells(bytes, page, header, geometry_, CellKind::TableLeaf);
+  if (cells.found != 0 || cells.dropped != 0) emitter_.LogMended(page, cells.found, cells.dropped);
+  for (size_t i = 0; i < cells.offsets.size(); ++i) {
     if (StopRequested()) return false;
-    emitter_.Cell(bytes, offsets[i], sizes[i], CellKind::TableLeaf);
+    emitter_.Cell(bytes, cells.offsets[i], cells.sizes[i], CellKind::TableLeaf);
   }
   return true;
+}
+
+void RowRecovery::CellsMended(uint32_t page, const PageCells& cells) {
+  emitter_.LogMended(page, cells.found, cells.dropped);
+}
+
+void RowRecovery::ChildMended(uint32_t parent, int64_t child, uint32_t replacement) {
+  emitter_.session().AddLogLine(Format("Page %u names page %lld as a child, whose rows do not belong there; page %u, "
+                                       "whose number differs by one bit, fits and is read instead",
+                                       parent, static_cast<long long>(child), replacement));
 }
 
 // ---- WITHOUT ROWID tables ----
@@ -158,6 +168,10 @@ void IndexRowRecovery::PageOutsideFile(int64_t) { emitter_.session().ShowMessage
 
 void IndexRowRecovery::PageSeenBefore(uint32_t page) {
   emitter_.session().AddLogLine(Format("Page %u of the table is reached a second time; it is read once", page));
+}
+
+void IndexRowRecovery::CellsMended(uint32_t page, const IndexPageCells& cells) {
+  emitter_.LogMended(page, cells.found, cells.dropped);
 }
 
 bool IndexRowRecovery::Entry(const IndexPageCells& page, size_t cell) {

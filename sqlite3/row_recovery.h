@@ -49,6 +49,8 @@ class RowEmitter {
   // Counts the cell, moves the progress on, decodes it and hands the row on.
   void Cell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
   RecoverySession& session() { return session_; }
+  // Logs what the mending of a page's damaged cell pointers found.
+  void LogMended(uint32_t page, uint32_t found, uint32_t dropped);
 
  private:
   bool Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
@@ -77,6 +79,8 @@ class RowRecovery : public TableTreeWalk {
   void PageOutsideFile(int64_t page) override;
   void PageSeenBefore(uint32_t page) override;
   bool Leaf(uint32_t page, const PageHeader& header) override;
+  void CellsMended(uint32_t page, const PageCells& cells) override;
+  void ChildMended(uint32_t parent, int64_t child, uint32_t replacement) override;
 
  private:
   RowEmitter emitter_;
@@ -93,6 +97,7 @@ class IndexRowRecovery : public IndexTreeWalk {
   void PageOutsideFile(int64_t page) override;
   void PageSeenBefore(uint32_t page) override;
   bool Entry(const IndexPageCells& page, size_t cell) override;
+  void CellsMended(uint32_t page, const IndexPageCells& cells) override;
 
  private:
   RowEmitter emitter_;

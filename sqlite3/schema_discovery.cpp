@@ -70,14 +70,15 @@ class SchemaWalk : public TableTreeWalk {
     std::vector<uint8_t> buffer;
     ReadPage(reader_, geometry_, page, buffer);
     const ByteView bytes(buffer.data(), buffer.size());
-    const uint32_t array = PageGeometry::HeaderOffset(page) + 8;
-    const uint32_t fit = array < buffer.size() ? static_cast<uint32_t>((buffer.size() - array) / 2) : 0;
-    const uint16_t cells = static_cast<uint16_t>(std::min<uint32_t>(header.cellCount, fit));
+    const PageCells read = ReadPageCells(bytes, page, header, geometry_, CellKind::TableLeaf);
+    const uint32_t cells = static_cast<uint32_t>(read.offsets.size());
     if (cells == 0) return;
-    const std::vector<uint16_t> offsets = ReadCellOffsets(bytes, array, cells);
-    const std::vector<uint16_t> freeblocks =
-        header.firstFreeblock != 0 ? ReadFreeblockChain(bytes, header.firstFreeblock, cells) : std::vector<uint16_t>{};
-    const std::vector<uint32_t> sizes = EstimateCellSizes(offsets, freeblocks);
+    if (read.found != 0 || read.dropped != 0)
+      session_.AddLogLine(Format("Schema page %u: %u damaged cell pointers were left out and %u cells that no pointer "
+                                 "names were read from its content area",
+                                 page, read.dropped, read.found));
+    const std::vector<uint16_t>& offsets = read.offsets;
+    const std::vector<uint32_t>& sizes = read.sizes;
 
     // The right-most child's freeblock start rule: while the current
     // freeblock lies at the start of the content area and the page has
@@ -110,7 +111,7 @@ class SchemaWalk : public TableTreeWalk {
       bool read;
       if (utf16_) {
         std::u16string text;
-        read = parser_.ReadSchemaText(page - 1, i, sizes[i], text, root);
+        read = parser_.ReadSchemaTextAt(page - 1, offsets[i], sizes[i], text, root);
         if (read && !text.empty()) {
           parser_.wideTextBuffers.push_back(text);
           outcome = sink_.Analyse(std::u16string_view(text), root, Form(), i + 1, startAt);
@@ -118,7 +119,7 @@ class SchemaWalk : public TableTreeWalk {
         read = read && !text.empty();
       } else {
         std::string text;
-        read = parser_.ReadSchemaText(page - 1, i, sizes[i], text, root);
+        read = parser_.ReadSchemaTextAt(page - 1, offsets[i], sizes[i], text, root);
         if (read && !text.empty()) {
           parser_.textBuffers.push_back(text);
           outcome = sink_.Analyse(std::string_view(text), root, Form(), i + 1, startAt);

@@ -168,13 +168,25 @@ bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_
   rootPage = 0;
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || !g.IsPage(int64_t{pageIndex} + 1)) return false;
+  uint8_t pointer[2] = {};
+  owner->reader->ReadAt(g.PageStart(pageIndex + 1) + PageGeometry::HeaderOffset(pageIndex + 1) + 8 + 2 * cellIndex,
+                        pointer, sizeof pointer);
+  return ReadSchemaTextAt(pageIndex, ByteView(pointer, 2).BE16(0), cellSize, text, rootPage);
+}
+
+bool sqlite_ver3::ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::string& text,
+                                   int64_t& rootPage) {
+  text.clear();
+  rootPage = 0;
+  const PageGeometry g = Geometry();
+  if (g.pageSize == 0 || !g.IsPage(int64_t{pageIndex} + 1)) return false;
   // The cells of one page are read one after another: keep the page.
   if (schemaPageNumber_ != uint64_t{pageIndex} + 1 || schemaPage_.size() != g.pageSize) {
     ReadPage(*owner->reader, g, pageIndex + 1, schemaPage_);
     schemaPageNumber_ = uint64_t{pageIndex} + 1;
   }
-  SchemaRecordText record = ReadSchemaRecord(*owner->reader, g, ByteView(schemaPage_.data(), schemaPage_.size()),
-                                             pageIndex + 1, cellIndex, cellSize);
+  SchemaRecordText record =
+      ReadSchemaRecordAt(*owner->reader, g, ByteView(schemaPage_.data(), schemaPage_.size()), cellOffset, cellSize);
   if (record.status == SchemaRecordText::Status::ReadError) {
     owner->ShowMessage(kReadingBox);
     schemaTextLength = 0;
@@ -192,6 +204,15 @@ bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_
   std::string bytes;
   text.clear();
   if (!ReadSchemaText(pageIndex, cellIndex, cellSize, bytes, rootPage)) return false;
+  text = Utf16FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), textMode == 3);
+  return true;
+}
+
+bool sqlite_ver3::ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::u16string& text,
+                                   int64_t& rootPage) {
+  std::string bytes;
+  text.clear();
+  if (!ReadSchemaTextAt(pageIndex, cellOffset, cellSize, bytes, rootPage)) return false;
   text = Utf16FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), textMode == 3);
   return true;
 }

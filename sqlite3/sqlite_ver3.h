@@ -37,9 +37,14 @@ class sqlite_ver3 : public sqlite_base {
   // text. Sets schemaTextLength to the text's length in bytes.
   bool ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::string& text,
                       int64_t& rootPage);
-  // The same for a UTF-16 file: the text's little-endian code units.
+  // The same for a UTF-16 file: the text's code units (in the file's byte order).
   bool ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::u16string& text,
                       int64_t& rootPage);
+  // The same for the cell at cellOffset of the page.
+  bool ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::string& text,
+                        int64_t& rootPage);
+  bool ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::u16string& text,
+                        int64_t& rootPage);
 
   // The column whose stored NULL is the rowid, for the table at currentTable
   // (-1: none, or no statement known).

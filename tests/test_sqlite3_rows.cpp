@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <set>
 
 #include "cli/object_names.h"
 #include "core/text.h"
@@ -378,7 +379,14 @@ TEST(Sqlite3Rows, DamagedTreePagesAreSkipped) {
   PatchFile(db, (root - 1) * 1024 + cell0, std::string{0, 0, 0, static_cast<char>(root)});
   PatchFile(db, (root - 1) * 1024 + cell1, std::string(4, '\0'));
   auto damaged = ScanFile(db);
-  EXPECT_EQ(RecoverTable(*damaged, db, "t").size(), 250 - lost);
+  // The walk goes on past the damaged children; a child whose number is one
+  // bit away from a page whose rows fit its place may come back.
+  const auto rows = RecoverTable(*damaged, db, "t");
+  EXPECT_GE(rows.size(), 250 - lost);
+  EXPECT_LT(rows.size(), 250u);
+  std::set<std::string> distinct;
+  for (const auto& r : rows) distinct.insert(r.values[0].bytes);
+  EXPECT_EQ(distinct.size(), rows.size());
   EXPECT_TRUE(damaged->observer.HasMessage("File is corrupted"));
 
   // A root page beyond the file yields no row and one box.
