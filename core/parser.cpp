@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/session.h"
+#include "core/table_shape.h"
 #include "core/text.h"
 
 namespace veltrane {
@@ -94,6 +95,19 @@ std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t p
   if (group == -2 || group == -3) return text + ")";
   if (!text.empty()) text[0] = 'C';
   return text;
+}
+
+std::vector<std::string> WrittenColumnNames(const sqlite_base& model, int32_t table) {
+  std::vector<std::string> names;
+  if (table < 0 || static_cast<size_t>(table) >= model.tableDescriptors.size()) return names;
+  const TableDescriptorParts parts = ParseTableDescriptor(model.tableDescriptors[table]);
+  const TableShape shape = AnalyseTableShape(CompleteStatement(model, -2, table));
+  if (shape.columns.size() == parts.columns.size()) {
+    for (const ShapeColumn& c : shape.columns) names.push_back(c.written);
+  } else {
+    for (const std::string& entry : parts.columns) names.emplace_back(Trim(StripKeyMark(entry)));
+  }
+  return names;
 }
 
 // ---- sqlite_base defaults ----

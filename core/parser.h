@@ -122,6 +122,12 @@ class sqlite_base;
 // when the position lies in neither.
 std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t position);
 
+// The column names of table k as they stand in SQL (quotes included): those
+// of its CREATE statement read by a real tokenizer when that agrees with the
+// descriptor on the number of columns, else the descriptor's entries without
+// their key marks.
+std::vector<std::string> WrittenColumnNames(const sqlite_base& model, int32_t table);
+
 class sqlite_base {
  public:
   sqlite_base() = default;

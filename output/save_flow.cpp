@@ -164,12 +164,8 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
     if (!created) continue;
 
     const TableDescriptorParts parts = ParseTableDescriptor(parser.tableDescriptors[kk]);
-    std::vector<std::string> columns;
-    columns.reserve(parts.columns.size());
-    for (const std::string& entry : parts.columns) {
-      columns.push_back(StripKeyMark(entry));
-      parser.outputColumnNames.push_back(parser.CleanIdentifier(entry));
-    }
+    std::vector<std::string> columns = WrittenColumnNames(parser, k);
+    for (const std::string& entry : parts.columns) parser.outputColumnNames.push_back(parser.CleanIdentifier(entry));
 
     session.entryCount = 0;
     parser.totalRows = 0;
