@@ -156,7 +156,8 @@ QString CopyFixture(const std::string& relative, const std::string& folder) {
 QStringList ReadLogFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
-  const QByteArray bytes = file.readAll();
+  QByteArray bytes = file.readAll();
+  if (bytes.startsWith("\xFF\xFE")) bytes.remove(0, 2);
   QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
   return text.split(QStringLiteral("\r\n"));
 }

@@ -83,12 +83,19 @@ class Window {
   std::unique_ptr<CMainFrame> frame_;
 };
 
+// A dialog driver whose body may use the QTest checks (which return void).
+inline std::function<int(QDialog&)> Driver(std::function<void(QDialog&)> body) {
+  return [body = std::move(body)](QDialog& d) {
+    body(d);
+    return d.result();
+  };
+}
+
 // Keeps the event loop running until done() is true or the time is up.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 60000);
 // A copy of a fixture in folder (the repaired database goes next to it).
 QString CopyFixture(const std::string& relative, const std::string& folder);
-// The UTF-16LE log file decoded to lines (byte-order mark and run headers kept
-// as lines of their own).
+// The UTF-16LE log file after its byte-order mark, split at CR LF.
 QStringList ReadLogFile(const QString& path);
 
 }  // namespace veltrane::guitest
