@@ -1,18 +1,45 @@
 #include "cli/console_observer.h"
 
+#include "cli/console.h"
+#include "core/text.h"
+
 namespace veltrane {
 
 void ConsoleObserver::AddLogLine(const std::string& text, int32_t) {
-  if (logStream == nullptr) return;
-  std::lock_guard lock(mutex_);
-  std::fputs(text.c_str(), logStream);
-  std::fputc('\n', logStream);
+  {
+    std::lock_guard lock(mutex_);
+    lastLog_ = text;
+  }
+  if (logStream != nullptr) Console::Get().Line(logStream, prefix + text);
 }
 
 void ConsoleObserver::SetStatusText(const std::string&) {}
-void ConsoleObserver::ShowProgress(bool) {}
-void ConsoleObserver::SetProgressRange(uint32_t) {}
-void ConsoleObserver::SetProgressPos(uint32_t) {}
+
+void ConsoleObserver::ShowProgress(bool show) {
+  progressVisible_ = show;
+  if (show) range_ = 0, position_ = 0;
+}
+void ConsoleObserver::SetProgressRange(uint32_t upper) { range_ = upper; }
+void ConsoleObserver::SetProgressPos(uint32_t position) { position_ = position; }
+
+std::string ConsoleObserver::ProgressText() const {
+  if (!progressVisible_) return {};
+  std::string label;
+  {
+    std::lock_guard lock(mutex_);
+    label = std::string(Trim(lastLog_));
+  }
+  if (label.size() > 48) label = label.substr(0, 45) + "...";
+  const uint32_t range = range_, position = position_;
+  std::string text = prefix + label;
+  if (range > 0) {
+    const unsigned percent = position >= range ? 100u : static_cast<unsigned>(uint64_t{position} * 100 / range);
+    text += Format("  %u/%u (%u%%)", position, range, percent);
+  } else if (position > 0) {
+    text += Format("  %u", position);
+  }
+  return text;
+}
 
 MessageResult ConsoleObserver::ShowMessage(const std::string& text, const std::string& caption,
                                            MessageStyle style) {
@@ -23,13 +50,20 @@ MessageResult ConsoleObserver::ShowMessage(const std::string& text, const std::s
   if (question) {
     const bool stopQuestion = text.rfind("Are you sure to stop", 0) == 0;
     answer = (stopQuestion || overwrite) ? MessageResult::Yes : MessageResult::No;
+  } else {
+    std::lock_guard lock(mutex_);
+    lastMessage_ = text;
   }
-  std::lock_guard lock(mutex_);
+  std::string line = prefix + caption + ": " + text;
+  if (question) line += answer == MessageResult::Yes ? " [yes]" : " [no]";
   if (logStream == stdout) std::fflush(stdout);
-  std::fprintf(stderr, "%s: %s", caption.c_str(), text.c_str());
-  if (question) std::fprintf(stderr, " [%s]", answer == MessageResult::Yes ? "yes" : "no");
-  std::fputc('\n', stderr);
+  Console::Get().Line(stderr, line);
   return answer;
+}
+
+std::string ConsoleObserver::LastMessage() const {
+  std::lock_guard lock(mutex_);
+  return lastMessage_;
 }
 
 bool ConsoleObserver::ChooseDatabaseFile(FileSelection& selection) {

@@ -1,8 +1,10 @@
 // The command line's SessionObserver: log lines to a stream (stdout, or
 // stderr while stdout carries data), message boxes as "Caption: text" on
-// stderr with a default answer for questions.
+// stderr with a default answer for questions, progress kept for the
+// progress line.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -21,6 +23,8 @@ class ConsoleObserver : public SessionObserver {
   bool overwrite = false;
   // Where log lines go; nullptr keeps them quiet.
   FILE* logStream = stdout;
+  // Put in front of every line (the file's name when several run at once).
+  std::string prefix;
 
   void AddLogLine(const std::string& text, int32_t row) override;
   void SetStatusText(const std::string& text) override;
@@ -31,11 +35,20 @@ class ConsoleObserver : public SessionObserver {
                             MessageStyle style) override;
   bool ChooseDatabaseFile(FileSelection& selection) override;
 
-  // What detection found (for the summary the command line prints).
+  // What detection found.
   FileDescription description;
+  // The text of the last message box (what went wrong, for a summary line).
+  std::string LastMessage() const;
+  // "label  position/range" for the progress line; empty when no job shows progress.
+  std::string ProgressText() const;
 
  private:
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  std::string lastMessage_;
+  std::string lastLog_;
+  std::atomic<bool> progressVisible_{false};
+  std::atomic<uint32_t> range_{0};
+  std::atomic<uint32_t> position_{0};
 };
 
 }  // namespace veltrane

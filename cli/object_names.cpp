@@ -46,6 +46,11 @@ std::vector<std::string> NamesOf(const std::string& label, bool index) {
 
 }  // namespace
 
+std::string ObjectNameOf(const std::string& label, bool index) {
+  const std::vector<std::string> names = NamesOf(label, index);
+  return names.back();
+}
+
 TreeItemId FindObject(const RecoverySession& session, const std::string& name) {
   const std::string wanted(Trim(name));
   const std::string wantedUnquoted = UnquoteIdentifier(wanted);

@@ -72,6 +72,30 @@ std::string CleanIdentifier(const std::string& name) {
   return std::string(v);
 }
 
+std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t position) {
+  const std::vector<std::string>* narrow = nullptr;
+  const std::vector<std::u16string>* wide = nullptr;
+  switch (group) {
+    case -2: narrow = &model.tableStatements, wide = &model.wideTableStatements; break;
+    case -3: narrow = &model.indexStatements, wide = &model.wideIndexStatements; break;
+    case -4: narrow = &model.viewStatements, wide = &model.wideViewStatements; break;
+    case -5: narrow = &model.triggerStatements, wide = &model.wideTriggerStatements; break;
+    default: return {};
+  }
+  if (position < 0) return {};
+  const auto k = static_cast<size_t>(position);
+  std::string text;
+  if (k < narrow->size())
+    text = (*narrow)[k];
+  else if (k < wide->size())
+    text = Utf16ToUtf8((*wide)[k]);
+  else
+    return {};
+  if (group == -2 || group == -3) return text + ")";
+  if (!text.empty()) text[0] = 'C';
+  return text;
+}
+
 // ---- sqlite_base defaults ----
 
 sqlite_base::~sqlite_base() = default;

@@ -113,6 +113,15 @@ std::string NormaliseTypeName(const std::string& type);
 bool IsKnownType(const std::string& type);
 std::string CleanIdentifier(const std::string& name);
 
+class sqlite_base;
+
+// The statement that recreates an object of the model, without its final
+// ";": a table's CREATE TABLE text with its closing ")" (group -2), an index
+// with its ")" (-3), a view (-4) or trigger (-5) with a damaged first letter
+// repaired to "C". Taken from the narrow list, else from its wide twin; empty
+// when the position lies in neither.
+std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t position);
+
 class sqlite_base {
  public:
   sqlite_base() = default;

@@ -381,6 +381,35 @@ void RecoverySession::StartSave() {
   StartWorker([this] { SaveWorker(); });
 }
 
+bool RecoverySession::StartJob(std::function<void()> body) {
+  if (processRunning == 1 || WorkerAlive()) {
+    ShowMessage(kPleaseWait, kAppTitle, MessageStyle::Information);
+    return false;
+  }
+  processRunning = 1;
+  stopRequested = false;
+  StartWorker([this, body = std::move(body)] {
+    body();
+    insertRowsMode = false;
+    stopRequested = false;
+    processRunning = 0;
+  });
+  return true;
+}
+
+void RecoverySession::RecoverTableInto(int32_t table, RowSink& sink) {
+  if (!parser || table < 0 || static_cast<size_t>(table) >= parser->tableDescriptors.size()) return;
+  const TableDescriptorParts parts = ParseTableDescriptor(parser->tableDescriptors[table]);
+  insertRowsMode = true;
+  parser->rowSink = &sink;
+  parser->currentTable = table;
+  parser->RecoverRows(filePath, static_cast<int32_t>(parts.rootPage), static_cast<int>(parts.columns.size()),
+                      parts.name, parts.keyMark);
+  parser->rowSink = nullptr;
+  parser->currentTable = -1;
+  insertRowsMode = false;
+}
+
 void RecoverySession::SaveWorker() {
   lastSave = {};
   lastSave.ran = true;

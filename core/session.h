@@ -67,6 +67,10 @@ class RecoverySession {
   void StartPreview(TreeItemId item);
   // Save: writes the checked objects into the repaired database on a worker.
   void StartSave();
+  // Runs body as a job of its own on the worker thread, with processRunning
+  // set and the stop request cleared; false (after the "please wait" box)
+  // while another job runs.
+  bool StartJob(std::function<void()> body);
   // Blocks until the current worker has ended (for front ends without a loop).
   void WaitForWorker();
   // True while a worker thread has not yet finished.
@@ -93,6 +97,10 @@ class RecoverySession {
   void AddRecordRow(const RecordRow& row);
   // The parser ended the scan with one of its error boxes.
   void ReportParseFailure();
+  // Decodes the rows of table k (its position in tableDescriptors) and hands
+  // them to sink, as the save does: insert mode, no record-list rows. Runs on
+  // the calling thread, inside a job.
+  void RecoverTableInto(int32_t table, RowSink& sink);
 
   // ---- The steps of a recovery (public for the tests) ----
 

@@ -1,4 +1,117 @@
-// The repaired database: one SQLite connection per save.
+// The repaired database: the one place that talks to the SQLite library.
+//
+// A save holds one connection from its first object to its last. Schema
+// statements run one at a time in autocommit; the rows of one table go in
+// through prepared statements with bound values inside one transaction
+// (BEGIN at the table's start, COMMIT at its end). A row that the library
+// rejects fails alone: SQLite undoes only that statement, the transaction and
+// the rows before it stay. Failures that the file cannot recover from (disk
+// full, I/O errors, a transaction the library rolled back) break the
+// database: every later call fails at once, and the save ends.
 #pragma once
 
-namespace veltrane {}
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/parser.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace veltrane {
+
+enum class TextMode : uint8_t { Utf8, Utf16 };
+
+// Outcome of one call into the library.
+struct DbResult {
+  bool ok = true;
+  int code = 0;         // the library's result code (0 = SQLITE_OK)
+  std::string message;  // the library's message (or ours) when !ok
+
+  static DbResult Ok() { return {}; }
+  static DbResult Fail(int code, std::string message) { return {false, code, std::move(message)}; }
+};
+
+// The repaired SQLite 3 database of one save, and the row sink of the table
+// being written.
+class RepairedDatabase : public RowSink {
+ public:
+  RepairedDatabase() = default;
+  ~RepairedDatabase() override;  // rolls back an unfinished table and closes
+  RepairedDatabase(const RepairedDatabase&) = delete;
+  RepairedDatabase& operator=(const RepairedDatabase&) = delete;
+
+  // Opens or creates the file read-write. Utf16 opens it through the UTF-16
+  // entry point, so that a new file stores its text as UTF-16.
+  DbResult Open(const std::string& path, TextMode mode);
+  bool IsOpen() const { return db_ != nullptr; }
+  TextMode mode() const { return mode_; }
+  // Closes the connection; a table still open is rolled back first.
+  DbResult Close();
+
+  // Runs the first statement of the text (what follows it is ignored, so a
+  // damaged text cannot smuggle in a second statement). createTable forbids
+  // the statement to read tables (CREATE TABLE ... AS SELECT could run for
+  // ever on a hostile text).
+  DbResult Run(const std::string& sql, bool createTable = false);
+  DbResult Run16(const std::u16string& sql, bool createTable = false);
+
+  // Starts the rows of one table: its name and column names as the insert
+  // statements write them, then BEGIN (a BEGIN that fails breaks the database).
+  DbResult BeginTable(const std::string& tableName, std::vector<std::string> columnNames);
+  // Inserts one row of the current table; false when it was not written.
+  bool WriteRow(const RecoveredRow& row) override;
+  // COMMIT. When it fails the table's rows are rolled back and counted as
+  // failed, and the database is broken.
+  DbResult EndTable();
+
+  // Rows of the current (or last) table that are in the file: after EndTable,
+  // the committed ones.
+  uint64_t tableRowsWritten() const { return tableWritten_; }
+  uint64_t tableRowsFailed() const { return tableFailed_; }
+
+  // True once a failure has made the file unable to take more.
+  bool broken() const { return broken_; }
+  const DbResult& brokenReason() const { return brokenReason_; }
+
+  // Hears every failed row with the library's message (also printed to the
+  // standard output as "Error message: %s").
+  std::function<void(const std::string& message)> onRowFailed;
+
+ private:
+  struct Insert {
+    sqlite3_stmt* statement = nullptr;
+    DbResult prepareError;     // why it could not be prepared
+    bool errorReported = false;
+    std::vector<int> columns;  // value positions bound, in order
+  };
+
+  DbResult Failure(int code);
+  // Marks the database broken when code means the file cannot take more, or
+  // when the library ended the table's transaction on its own.
+  void NoteFailure(const DbResult& result);
+  DbResult Step(sqlite3_stmt* statement, bool createTable);
+  Insert& InsertFor(const RecoveredRow& row);
+  void FinalizeInserts();
+  void RowFailed(const std::string& message);
+
+  sqlite3* db_ = nullptr;
+  TextMode mode_ = TextMode::Utf8;
+  bool creatingTable_ = false;  // read by the authorizer
+  bool inTable_ = false;
+  bool inTransaction_ = false;
+  std::string tableName_;
+  std::vector<std::string> columnNames_;
+  std::map<std::string, Insert> inserts_;  // by the set of columns present
+  uint64_t tableWritten_ = 0;
+  uint64_t tableFailed_ = 0;
+  bool broken_ = false;
+  DbResult brokenReason_;
+
+  friend int RepairedDatabaseAuthorizer(void*, int, const char*, const char*, const char*, const char*);
+};
+
+}  // namespace veltrane

@@ -9,6 +9,8 @@ namespace veltrane {
 class sqlite_ver2 : public sqlite_base {
  public:
   ~sqlite_ver2() override;
+  bool SaveDatabase(const std::string& unused) override;
+  uint64_t CountEntries() override;
   std::string NormaliseTypeName(const std::string& type) override;
   bool IsKnownType(const std::string& type) override;
   std::string CleanIdentifier(const std::string& name) override;

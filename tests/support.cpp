@@ -38,6 +38,8 @@ std::string FixturePath(const std::string& relative) {
   return std::string(VELTRANE_FIXTURES_DIR) + "/" + relative;
 }
 
+nlohmann::json LoadJson(const std::string& path) { return nlohmann::json::parse(ReadFile(path)); }
+
 void RecordingObserver::AddLogLine(const std::string& text, int32_t) {
   std::lock_guard lock(mutex_);
   log_.push_back(text);

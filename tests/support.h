@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "core/observer.h"
 
 namespace veltrane::test {
@@ -28,6 +30,8 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 std::string FixturePath(const std::string& relative);  // under ../shared/fixtures
+// Parses a JSON file (a fixture's truth, a command's --json output).
+nlohmann::json LoadJson(const std::string& path);
 
 struct ShownMessage {
   std::string text;
