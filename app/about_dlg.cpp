@@ -45,7 +45,8 @@ CQorvixAboutDlg::CQorvixAboutDlg(const UiHooks& hooks, const QUrl& guide, QWidge
   guide_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
   guide_->setFocusPolicy(Qt::NoFocus);
   guide_->adjustSize();
-  const QRect linkArea = du.Rect(81, 81, 98, 11);
+  // The middle of the area the links are laid out in.
+  const QRect linkArea = du.Rect(81, 91, 98, 11);
   guide_->move(linkArea.center().x() - guide_->width() / 2, linkArea.top());
   connect(guide_, &QLabel::linkActivated, this, [this] { OpenUrl(hooks_, guideUrl_); });
 

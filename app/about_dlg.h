@@ -9,7 +9,7 @@
 //   |-----------------------|--------------------------------|----------------------|
 //   | picture               | banner                         | 0, 0, 263 x 52       |
 //   | static (semibold)     | the application title          | 29, 65, 221 x 12     |
-//   | link                  | the user guide                 | 81, 81, 98 x 11      |
+//   | link                  | the user guide                 | 81, 91, 98 x 11      |
 //   | static (semibold)     | the line about the program     | 25, 121, 233 x 15    |
 //   | static                | a row of underscores           | 21, 132, 223 x 14    |
 //   | default button        | "OK"                           | 109, 146, 50 x 16    |

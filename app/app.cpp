@@ -49,7 +49,7 @@ bool CQorvixDunmereProjApp::InitInstance(const QStringList& arguments) {
   if (options_.showWindow) frame_->showMaximized();
 
   if (!arguments.isEmpty()) {
-    const QString file = arguments.front();
+    const QString file = QFileInfo(arguments.front()).absoluteFilePath();
     CMainFrame* frame = frame_.get();
     // Once the window is up, so that its messages have an owner on screen.
     QTimer::singleShot(0, frame, [frame, file] { frame->OpenPath(file); });

@@ -13,11 +13,12 @@ namespace {
 constexpr uint64_t kLargestPageSize = 65536;
 constexpr const char* kAskPageSize = "Please enter the page size as a number of bytes from 1 to 65536.";
 
-// A control placed at its dialog-unit rectangle, never narrower than its text.
+// A control placed at its dialog-unit rectangle.
 template <typename W>
 W* Place(W* widget, const DialogUnits& du, int x, int y, int w, int h) {
   QRect r = du.Rect(x, y, w, h);
-  if (!qobject_cast<QGroupBox*>(widget) && !qobject_cast<QLineEdit*>(widget))
+  // Labels and radio buttons keep their whole text when the font runs wide.
+  if (qobject_cast<QLabel*>(widget) || qobject_cast<QRadioButton*>(widget))
     r.setWidth(std::max(r.width(), widget->sizeHint().width()));
   widget->setGeometry(r);
   return widget;

@@ -291,7 +291,7 @@ QPixmap MakeBanner(int width, int height) {
   p.drawPixmap(8, 6, MakePixmap(IconKind::Recovery, icon));
   QFont f = p.font();
   f.setBold(true);
-  f.setPixelSize(std::max(10, height / 3));
+  f.setPixelSize(std::max(10, height * 3 / 10));
   p.setFont(f);
   p.setPen(Qt::white);
   p.drawText(QRect(icon + 18, 0, width - icon - 24, height), Qt::AlignVCenter | Qt::AlignLeft,
