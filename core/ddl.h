@@ -54,12 +54,18 @@ DdlOutcome AnalyseSchemaText(sqlite_base& model, RecoverySession& session, std::
 // The statement scan of one SQLite 2 master record (its bytes as read): finds
 // the statement, reads the root page from the digits in front of it and runs
 // the SQLite 2 form of the analysis. A record without a statement yields
-// Skipped and no message.
+// Skipped. RanPastEnd here only says that the record ended before its
+// statement did: what was complete is stored, and the SQLite 2 discovery
+// shows no message for it and goes on with the next record.
 DdlOutcome AnalyseSqlite2Record(sqlite_base& model, RecoverySession& session, std::string_view record);
 
 // Hands the objects of the model to the object tree: one item per distinct
 // label under the four groups (UTF-16 mode: one item per table, view and
 // trigger entry, appended), then expands the groups.
 void HandOverToTree(sqlite_base& model, RecoverySession& session, bool utf16);
+
+// Expands the group items in the order tables, triggers, indexes, views (the
+// last step of HandOverToTree; alone when a parse had no text mode).
+void ExpandTreeGroups(RecoverySession& session);
 
 }  // namespace veltrane

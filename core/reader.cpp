@@ -1,11 +1,14 @@
 #include "core/reader.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace veltrane {
@@ -24,23 +27,79 @@ size_t PreadFully(int fd, uint8_t* dst, size_t count, uint64_t offset) {
   return done;
 }
 
+// A mapped file that another program truncates raises SIGBUS when the lost
+// pages are touched. Copies out of a mapping run under a guard: the signal
+// jumps back out of the copy, which then reports failure.
+// volatile: the stores around the copy must happen, although memcpy never reads them.
+thread_local sigjmp_buf* volatile t_copyGuard = nullptr;
+struct sigaction g_previousSigbus {};
+
+void OnSigbus(int signal, siginfo_t* info, void* context) {
+  if (t_copyGuard != nullptr) siglongjmp(*t_copyGuard, 1);
+  // Not ours: hand it to whoever had it before, or end as the default does.
+  if (g_previousSigbus.sa_flags & SA_SIGINFO) {
+    if (g_previousSigbus.sa_sigaction != nullptr) return g_previousSigbus.sa_sigaction(signal, info, context);
+  } else if (g_previousSigbus.sa_handler != SIG_DFL && g_previousSigbus.sa_handler != SIG_IGN) {
+    return g_previousSigbus.sa_handler(signal);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void InstallSigbusGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnSigbus;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &g_previousSigbus);
+  });
+}
+
+// memcpy that survives a mapping whose file shrank; false when it did not.
+bool GuardedCopy(void* destination, const uint8_t* source, size_t count) {
+  sigjmp_buf env;
+  if (sigsetjmp(env, 1) != 0) {
+    t_copyGuard = nullptr;
+    std::memset(destination, 0, count);
+    return false;
+  }
+  t_copyGuard = &env;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  std::memcpy(destination, source, count);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  t_copyGuard = nullptr;
+  return true;
+}
+
 // Copies the part of [offset, offset + count) that lies inside data[0, size).
 size_t CopyFromMemory(const uint8_t* data, uint64_t size, uint64_t offset, void* destination,
-                      size_t count) {
+                      size_t count, bool guarded, std::atomic<bool>& changed) {
   std::memset(destination, 0, count);
   if (data == nullptr || offset >= size) return 0;
   const uint64_t available = size - offset;
   const size_t n = available < count ? static_cast<size_t>(available) : count;
-  std::memcpy(destination, data + offset, n);
+  if (!guarded) {
+    std::memcpy(destination, data + offset, n);
+  } else if (!GuardedCopy(destination, data + offset, n)) {
+    changed = true;
+    return 0;
+  }
   return n;
 }
 
 // In-memory Read and Seek share the refusal rules: no data, or a request that
 // reaches the end of the file.
 bool MemoryRead(const uint8_t* data, uint64_t size, uint64_t& position, void* destination,
-                uint32_t count) {
+                uint32_t count, bool guarded, std::atomic<bool>& changed) {
   if (data == nullptr || count >= size || position + count > size) return false;
-  std::memcpy(destination, data + position, count);
+  if (!guarded) {
+    std::memcpy(destination, data + position, count);
+  } else if (!GuardedCopy(destination, data + position, count)) {
+    changed = true;
+    return false;
+  }
   position += count;
   return true;
 }
@@ -122,7 +181,7 @@ bool Reader_Buffer::Open(std::string p, int) {
 }
 
 bool Reader_Buffer::Read(void* destination, uint32_t count) {
-  return MemoryRead(buffer, size, position, destination, count);
+  return MemoryRead(buffer, size, position, destination, count, false, fileChanged_);
 }
 
 bool Reader_Buffer::Seek(uint64_t offset, int32_t, int32_t) {
@@ -132,7 +191,7 @@ bool Reader_Buffer::Seek(uint64_t offset, int32_t, int32_t) {
 uint64_t Reader_Buffer::GetPosition() { return position; }
 
 size_t Reader_Buffer::ReadAt(uint64_t offset, void* destination, size_t count) {
-  const size_t n = CopyFromMemory(buffer, size, offset, destination, count);
+  const size_t n = CopyFromMemory(buffer, size, offset, destination, count, false, fileChanged_);
   if (n > 0) position = offset + n;
   return n;
 }
@@ -144,6 +203,7 @@ Reader_MemoryMapped::~Reader_MemoryMapped() {
 }
 
 bool Reader_MemoryMapped::Open(std::string p, int) {
+  InstallSigbusGuard();
   if (!OpenRegularFile(p)) return false;
   position = 0;
   path = p;
@@ -159,7 +219,7 @@ bool Reader_MemoryMapped::Open(std::string p, int) {
 }
 
 bool Reader_MemoryMapped::Read(void* destination, uint32_t count) {
-  return MemoryRead(view, size, position, destination, count);
+  return MemoryRead(view, size, position, destination, count, true, fileChanged_);
 }
 
 bool Reader_MemoryMapped::Seek(uint64_t offset, int32_t, int32_t) {
@@ -169,7 +229,7 @@ bool Reader_MemoryMapped::Seek(uint64_t offset, int32_t, int32_t) {
 uint64_t Reader_MemoryMapped::GetPosition() { return position; }
 
 size_t Reader_MemoryMapped::ReadAt(uint64_t offset, void* destination, size_t count) {
-  const size_t n = CopyFromMemory(view, size, offset, destination, count);
+  const size_t n = CopyFromMemory(view, size, offset, destination, count, true, fileChanged_);
   if (n > 0) position = offset + n;
   return n;
 }
@@ -179,7 +239,9 @@ size_t Reader_MemoryMapped::ReadAt(uint64_t offset, void* destination, size_t co
 Reader_Disk::~Reader_Disk() { CloseFile(); }
 
 bool Reader_Disk::StillExists() {
-  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  const bool exists = ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  if (!exists && file >= 0) fileChanged_ = true;
+  return exists;
 }
 
 bool Reader_Disk::Open(std::string p, int) {
@@ -216,6 +278,8 @@ size_t Reader_Disk::ReadAt(uint64_t offset, void* destination, size_t count) {
   std::memset(destination, 0, count);
   if (file < 0 || !StillExists()) return 0;
   const size_t n = PreadFully(file, static_cast<uint8_t*>(destination), count, offset);
+  // Fewer bytes than the size seen at Open promised: the file shrank.
+  if (offset < size && n < count && offset + n < size) fileChanged_ = true;
   position = offset + n;
   return n;
 }

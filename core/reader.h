@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,12 +47,17 @@ class Reader {
   // File size in bytes, set by Open.
   uint64_t size = 0;
 
+  // True once a read found the file changed under the reader (truncated,
+  // deleted or replaced by another program): what it read since is zeros.
+  bool FileChanged() const { return fileChanged_.load(); }
+
  protected:
   uint64_t position = 0;
   uint8_t* buffer = nullptr;  // Reader_Buffer only
   int file = -1;              // open descriptor, -1 when closed
   std::string path;           // kept by Reader_Disk and Reader_MemoryMapped
   struct stat status {};      // refreshed by Reader_Disk's existence checks
+  std::atomic<bool> fileChanged_{false};
 
   // Opens path read-only and fills size; false when it cannot be opened or is
   // not a regular file.

@@ -9,6 +9,8 @@ constexpr const char* kPleaseWait = "Please wait for the running process.";
 constexpr const char* kCompleted = "Scanning process for selected file has been completed successfully.";
 constexpr const char* kEndedEarly = "Scanning process for selected file ended early: the file could not be parsed completely.";
 constexpr const char* kNothingToSave = "There is no recovered data to save. Please open a database file first.";
+constexpr const char* kFileChanged =
+    "The database file was changed by another program while it was being read; what was read after that is missing.";
 constexpr const char* kNothingChecked = "No object is checked for saving. Please check the objects to save.";
 }  // namespace
 
@@ -100,6 +102,16 @@ void RecoverySession::AddRecordRow(const RecordRow& row) {
 
 void RecoverySession::ReportParseFailure() { parseFailed_ = true; }
 
+bool RecoverySession::FileUnchanged() {
+  if (!reader || !reader->FileChanged()) return true;
+  if (!fileChangeReported_) {
+    fileChangeReported_ = true;
+    ShowMessage(kFileChanged, kAppTitle, MessageStyle::Information);
+    AddLogLine(kFileChanged);
+  }
+  return false;
+}
+
 // ---- workers ----
 
 void RecoverySession::StartWorker(std::function<void()> body) {
@@ -145,6 +157,7 @@ void RecoverySession::OpenFile() {
   fileItem = tablesRoot = indexesRoot = viewsRoot = triggersRoot = kTreeRoot;
   lastScan = ScanOutcome::None;
   lastSave = {};
+  fileChangeReported_ = false;
 
   ClearObjectTree();
   ClearRecordList();
@@ -228,7 +241,7 @@ int RecoverySession::RunRecovery() {
     parseActive = false;
     stopRequested = false;
 
-    if (parseFailed_) {
+    if (!FileUnchanged() || parseFailed_) {
       // The parser has told the user why; a success box would contradict it.
       AddLogLine(kEndedEarly);
       lastScan = ScanOutcome::EndedEarly;
@@ -324,6 +337,7 @@ void RecoverySession::PreviewWorker() {
                           static_cast<int>(parts.columns.size()), parts.name, parts.keyMark);
       parser->currentTable = -1;
       stopRequested = false;
+      FileUnchanged();
     }
   } else if (kind == -3 || kind == -4 || kind == -5) {
     const auto& narrow = kind == -3 ? parser->indexStatements
@@ -390,6 +404,7 @@ bool RecoverySession::StartJob(std::function<void()> body) {
   stopRequested = false;
   StartWorker([this, body = std::move(body)] {
     body();
+    FileUnchanged();
     insertRowsMode = false;
     stopRequested = false;
     processRunning = 0;
@@ -415,6 +430,7 @@ void RecoverySession::SaveWorker() {
   lastSave.ran = true;
   const bool written = parser->SaveDatabase("");
   lastSave.declined = !written;
+  if (!FileUnchanged()) lastSave.failed = true;
   if (written && !lastSave.failed && !lastSave.outputPath.empty())
     ShowMessage("The repaired database has been saved as " + lastSave.outputPath, kAppTitle,
                 MessageStyle::Information);

@@ -161,6 +161,9 @@ class RecoverySession {
   void PreviewWorker();
   void SaveWorker();
   void BeginJobMessages();
+  // False (after telling the user, once per file) when the reader found the
+  // file changed by another program while it was read.
+  bool FileUnchanged();
 
   SessionObserver& observer_;
   ParserFactory factory_;
@@ -170,6 +173,7 @@ class RecoverySession {
   std::set<std::string> shownMessages_;
   std::atomic<std::thread::id> workerId_{};
   bool parseFailed_ = false;
+  bool fileChangeReported_ = false;
   uint64_t previewRows_ = 0;
 };
 

@@ -186,3 +186,29 @@ TEST(Readers, OpensReadOnlyAndLeavesTheFileAsItWas) {
   EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
   EXPECT_EQ(veltrane::test::ReadFile(path), Digits(64));
 }
+
+TEST(Readers, FilesThatShrinkUnderTheReaderReadAsZerosAndSaySo) {
+  TempDir dir;
+  const std::string path = dir.File("shrinks.bin");
+  WriteFile(path, std::string(64 * 1024, 'm'));
+  Reader_MemoryMapped mapped;
+  Reader_Disk disk;
+  ASSERT_TRUE(mapped.Open(path, 0));
+  ASSERT_TRUE(disk.Open(path, 0));
+  char buf[16];
+  ASSERT_EQ(mapped.ReadAt(40000, buf, 16), 16u);
+  EXPECT_FALSE(mapped.FileChanged());
+
+  // Another program cuts the file: touching the lost pages of a mapping
+  // raises SIGBUS, which must not end the process.
+  ASSERT_EQ(::truncate(path.c_str(), 100), 0);
+  std::memset(buf, 'x', sizeof buf);
+  EXPECT_EQ(mapped.ReadAt(40000, buf, 16), 0u);
+  EXPECT_EQ(std::string(buf, 16), std::string(16, '\0'));
+  EXPECT_TRUE(mapped.FileChanged());
+  ASSERT_TRUE(mapped.Seek(50000));
+  EXPECT_FALSE(mapped.Read(buf, 8));
+
+  EXPECT_EQ(disk.ReadAt(40000, buf, 16), 0u);
+  EXPECT_TRUE(disk.FileChanged());
+}
