@@ -149,7 +149,9 @@ QStringList Window::LogLines() {
 QString CopyFixture(const std::string& relative, const std::string& folder) {
   const std::filesystem::path from = test::FixturePath(relative);
   const std::filesystem::path to = std::filesystem::path(folder) / from.filename();
-  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+  std::error_code ec;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) qWarning("cannot copy %s: %s", from.c_str(), ec.message().c_str());
   return QString::fromStdString(to.string());
 }
 
