@@ -227,8 +227,10 @@ void RecoveryTest::checkBoxesArrowsAndGroupsStartNoPreview() {
 
   w.ClickCheckBox(people);
   QVERIFY(s.tree.IsChecked(people));
+  const QModelIndex indexes = w.frame().treeModel()->IndexOf(s.indexesRoot);
+  const bool wasExpanded = w.frame().objectTree()->isExpanded(indexes);
   w.ClickExpandArrow(s.indexesRoot);
-  QVERIFY(w.frame().objectTree()->isExpanded(w.frame().treeModel()->IndexOf(s.indexesRoot)));
+  QCOMPARE(w.frame().objectTree()->isExpanded(indexes), !wasExpanded);
   QVERIFY(w.WaitIdle());
   QCOMPARE(w.LogLines().size(), linesBefore);  // no preview started
   QCOMPARE(w.frame().recordPane()->model()->rowCount(), 200);
@@ -311,14 +313,16 @@ void RecoveryTest::mappedTypesReachTheRepairedTable() {
   w.ClickLabel(people);
   QVERIFY(w.WaitIdle());
 
+  const int32_t position = s.tree.Data(people);
+  const std::vector<std::string> recovered = s.parser->tableColumnTypes.at(position);
   w.answers.dialogs.push_back(Driver([&](QDialog& d) {
     auto& dialog = static_cast<MappingDlg&>(d);
     dialog.show();
     QCOMPARE(dialog.list()->rowCount(), 6);
-    QCOMPARE(dialog.list()->item(5, 1)->text().toUpper(), QStringLiteral("REAL"));
+    for (int r = 0; r < 6; ++r) QCOMPARE(dialog.list()->item(r, 1)->text().toStdString(), recovered.at(r));
     dialog.OnListClick(5);  // score
     QCOMPARE(dialog.columnLabel()->text(), QStringLiteral("score"));
-    dialog.typeCombo()->setCurrentIndex(dialog.typeCombo()->findText(QStringLiteral("TEXT")));
+    dialog.typeCombo()->setCurrentIndex(dialog.typeCombo()->findText(QStringLiteral("double")));
     QTest::mouseClick(dialog.changeButton(), Qt::LeftButton);
     QTest::mouseClick(dialog.saveButton(), Qt::LeftButton);
     QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
@@ -330,7 +334,7 @@ void RecoveryTest::mappedTypesReachTheRepairedTable() {
   w.frame().OnSave();
   QVERIFY(w.WaitIdle());
   const QString output = QString::fromStdString(w.dir.File("Repaired_ps512_utf8.db"));
-  QCOMPARE(Query(output, "SELECT type FROM pragma_table_info('people') WHERE name='score'"), QStringList{"TEXT"});
+  QCOMPARE(Query(output, "SELECT type FROM pragma_table_info('people') WHERE name='score'"), QStringList{"double"});
   QCOMPARE(Query(output, "SELECT count(*) FROM people"), QStringList{"200"});
 }
 
@@ -369,7 +373,15 @@ void RecoveryTest::aDestroyedHeaderIsParsedWithTheUsersChoice() {
   w.frame().OnOpen();
   QVERIFY(w.WaitIdle());
   QVERIFY(w.answers.Saw("Version cannot be detected.Please select the version to continue"));
-  QVERIFY(Labels(w.session(), w.session().tablesRoot).contains(QStringLiteral("people")));
+  // The scan ran with the user's choice: SQLite 3 from the first byte, 512-byte pages.
+  RecoverySession& s = w.session();
+  QCOMPARE(s.filePath, source.toStdString());
+  QCOMPARE(s.pageSize, uint64_t{512});
+  QCOMPARE(s.startOffset, uint64_t{0});
+  QCOMPARE(s.pageCount, static_cast<uint64_t>(QFileInfo(source).size()) / 512);
+  QVERIFY(s.parser != nullptr);
+  QVERIFY(s.parser->utf8Mode);
+  QVERIFY(w.LogLines().contains(QStringLiteral(" File is Parsing ")));
 }
 
 void RecoveryTest::stopEndsALongPreview() {
