@@ -45,6 +45,8 @@ MappingDlg::MappingDlg(RecoverySession& session, TreeItemId selected, QWidget* p
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->verticalHeader()->hide();
+  list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(list_->font()).height() + 6);
   list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list_->horizontalHeader()->setStretchLastSection(false);
   list_->viewport()->installEventFilter(this);
@@ -90,7 +92,10 @@ void MappingDlg::FillList() {
   list_->setColumnCount(3);
   list_->setHorizontalHeaderLabels(
       {QStringLiteral("Column Name"), QStringLiteral("Column DataType"), QStringLiteral("Column Mapping")});
-  for (int c = 0; c < 3; ++c) list_->setColumnWidth(c, 100);
+  // 100 pixels each, or what the heading needs.
+  const QFontMetrics headings(list_->horizontalHeader()->font());
+  for (int c = 0; c < 3; ++c)
+    list_->setColumnWidth(c, std::max(100, headings.horizontalAdvance(list_->horizontalHeaderItem(c)->text()) + 16));
   list_->setRowCount(static_cast<int>(rows.size()));
   for (size_t i = 0; i < rows.size(); ++i) {
     const int r = static_cast<int>(i);

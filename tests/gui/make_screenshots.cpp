@@ -5,7 +5,6 @@
 //   xvfb-run -s "-screen 0 1280x800x24" make_screenshots DOCS_FOLDER [FIXTURE]
 #include <QApplication>
 #include <QDir>
-#include <QTimer>
 #include <filesystem>
 
 #include "app/about_dlg.h"
@@ -51,19 +50,15 @@ int main(int argc, char** argv) {
   CMainFrame& frame = w.frame();
   frame.resize(1180, 760);
   frame.move(0, 0);
-  const QString source = CopyFixture(fixture, w.dir.path());
-  // Shown to the reader as a plain path.
-  const QString shown = QStringLiteral("/home/user/recovery/") + QFileInfo(source).fileName();
-  std::filesystem::create_directories("/tmp/veltrane-shots/home/user/recovery");
-  const QString shownCopy = QStringLiteral("/tmp/veltrane-shots") + shown;
-  std::filesystem::copy_file(source.toStdString(), shownCopy.toStdString(),
-                             std::filesystem::copy_options::overwrite_existing);
+  // The copy the reader sees, under a plain folder name.
+  std::filesystem::create_directories("/tmp/recovery");
+  const QString shownCopy = CopyFixture(fixture, "/tmp/recovery");
+  frame.resizeDocks({frame.fileView()}, {250}, Qt::Horizontal);
 
   // The file dialog, as it looks after the file was chosen.
   {
     CQorvixFileSettingDlg dialog(frame.hooks(), frame, &frame);
     dialog.BrowsePath(shownCopy);
-    dialog.pathEdit()->setText(shown);
     dialog.show();
     dialog.move(100, 100);
     Save(dialog, docs + "/file_dialog.png");
@@ -79,9 +74,6 @@ int main(int argc, char** argv) {
   frame.objectTree()->expand(frame.treeModel()->IndexOf(s.indexesRoot));
   w.ClickLabel(item);
   if (!w.WaitIdle()) return 1;
-  // The file item's text is the real temporary path; show the plain one.
-  QTimer::singleShot(0, [] {});
-  QCoreApplication::processEvents();
   Save(frame, docs + "/main_window.png");
 
   {
