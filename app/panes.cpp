@@ -1,5 +1,6 @@
 #include "app/panes.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -13,6 +14,28 @@ class TreeItemDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
   void Prepare(QStyleOptionViewItem* option, const QModelIndex& index) const { initStyleOption(option, index); }
+
+  // Some styles draw the check mark of a selected row in the selection's text
+  // colour, which hides it in a white box: the box is drawn again as on an
+  // unselected row.
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    if (!(option.state & QStyle::State_Selected)) return;
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    if (!(item.features & QStyleOptionViewItem::HasCheckIndicator)) return;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    QStyleOptionViewItem box = item;
+    box.rect = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, widget);
+    box.state = box.state & ~QStyle::State_Selected & ~QStyle::State_HasFocus;
+    box.state &= ~(QStyle::State_On | QStyle::State_Off | QStyle::State_NoChange);
+    box.state |= item.checkState == Qt::Checked     ? QStyle::State_On
+                 : item.checkState == Qt::Unchecked ? QStyle::State_Off
+                                                     : QStyle::State_NoChange;
+    box.palette = widget ? widget->palette() : QApplication::palette();
+    style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &box, painter, widget);
+  }
 };
 
 // A frame of one pixel in the shadow colour around its only child.
