@@ -388,7 +388,9 @@ class Analysis {
       }
     }
     if (rules_.endSkipsComma && (At(e + 1) == ',' || At(e + 2) == ',')) ++e;
-    if (rules_.endSkipsSpace && At(e + 1) == ' ') ++e;
+    // The closing ")" of the column list stays where it is, so that a table
+    // with options after it ("... ) WITHOUT ROWID") ends there.
+    if (rules_.endSkipsSpace && At(e + 1) == ' ' && At(e) != ')') ++e;
     column.end = e;
 
     // The name.

@@ -59,8 +59,10 @@ int32_t DetectFormat(Reader& reader, uint64_t& startOffset, SessionObserver& inf
     Inform(inform, "File Format not supported, please select file again");
     return 0;
   }
-  // SQLite 2: at offset 0 the start offset stays 0; elsewhere up to size - 1025.
-  if (auto at = FindSignature(reader, kSqlite2Signature, size - 1025)) {
+  // SQLite 2: at offset 0 the start offset stays 0; elsewhere up to size - 1025
+  // (a 1024-byte file: offset 0 only).
+  const uint64_t last2 = size == 1024 ? 0 : size - 1025;
+  if (auto at = FindSignature(reader, kSqlite2Signature, last2)) {
     startOffset = *at == 0 ? 0 : *at + 1;
     return 1;
   }

@@ -1,8 +1,18 @@
 // sqlite_ver3: recovery of SQLite 3 files, read page by page without the
 // SQLite library.
+//
+// ParseFile checks the header against the geometry the session settled,
+// builds the page table (pageHeaders), walks the schema b-tree and hands the
+// objects found to the tree. CountRows and RecoverRows work from the page table
+// afterwards.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "core/parser.h"
+#include "sqlite3/page_table.h"
 
 namespace veltrane {
 
@@ -10,10 +20,42 @@ class sqlite_ver3 : public sqlite_base {
  public:
   ~sqlite_ver3() override;
   bool SaveDatabase(const std::string& unused) override;
+  void ParseFile(const std::string& path) override;
+  void RecoverRows(std::string path, int32_t rootPage, int columnCount, const std::string& tableName,
+                   int keyMark) override;
   uint64_t CountEntries() override;
+  uint64_t CountRows(std::string path, uint64_t rootPage) override;
   std::string NormaliseTypeName(const std::string& type) override;
   bool IsKnownType(const std::string& type) override;
   std::string CleanIdentifier(const std::string& name) override;
+
+  // The SQL text of the schema record in a cell of a leaf page (pageIndex
+  // counted from 0) and the root page it names; cellSize is the cell's
+  // estimated extent (0: to the page end). Shows "Error in reading" when the
+  // text would reach past the end of the file. False when the cell gives no
+  // text. Sets schemaTextLength to the text's length in bytes.
+  bool ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::string& text,
+                      int64_t& rootPage);
+  // The same for a UTF-16 file: the text's little-endian code units.
+  bool ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::u16string& text,
+                      int64_t& rootPage);
+
+  // The column whose stored NULL is the rowid, for the table at currentTable
+  // (-1: none, or no statement known).
+  int RowidAliasColumn() const;
+
+  // The geometry the session settled (valid after ParseFile's header phase).
+  PageGeometry Geometry() const;
+
+  bool rowHasBlob = false;
+  int32_t schemaTextLength = 0;
+  // The reserved-bytes field of the header (offset 20), read by ParseFile.
+  uint8_t reservedBytes = 0;
+
+ private:
+  // The page whose cells ReadSchemaText read last.
+  std::vector<uint8_t> schemaPage_;
+  uint64_t schemaPageNumber_ = 0;
 };
 
 }  // namespace veltrane

@@ -1,0 +1,93 @@
+// Row recovery of sqlite_ver2: the count of a table's entries and the walk
+// that hands every entry to the record list or, in insert mode, to the row sink.
+#include <algorithm>
+#include <string>
+
+#include "core/session.h"
+#include "core/text.h"
+#include "sqlite2/sqlite_ver2.h"
+#include "sqlite2/ver2_btree.h"
+
+namespace veltrane {
+
+namespace {
+
+uint32_t ProgressValue(int64_t v) {
+  return static_cast<uint32_t>(std::clamp<int64_t>(v, 0, UINT32_MAX));
+}
+
+// The record list's cells of a decoded row.
+RecordRow ListRow(const RecoveredRow& row) {
+  RecordRow cells;
+  cells.reserve(row.values.size());
+  for (const RecoveredValue& v : row.values) {
+    switch (v.kind) {
+      case RecoveredValue::Kind::Text: cells.push_back({v.bytes, false}); break;
+      case RecoveredValue::Kind::Integer: cells.push_back({std::to_string(v.integer), false}); break;
+      default: cells.push_back({"NULL", true}); break;
+    }
+  }
+  return cells;
+}
+
+}  // namespace
+
+uint64_t sqlite_ver2::CountRows(std::string, uint64_t rootPage) {
+  if (owner == nullptr || !owner->reader || rootPage > UINT32_MAX) return static_cast<uint64_t>(rowProgress);
+  const ver2::PageFile file(*owner->reader, byteOrder);
+  ver2::WalkVisitor visitor;
+  visitor.cell = [&](const ver2::CellRef& cell) {
+    cellHeader = cell.header;
+    ++rowProgress;
+    return true;
+  };
+  ver2::WalkTree(file, ver2PageHeaders, static_cast<uint32_t>(rootPage), {}, visitor);
+  return static_cast<uint64_t>(rowProgress);
+}
+
+void sqlite_ver2::RecoverRows(std::string path, int32_t rootPage, int columnCount, const std::string& tableName,
+                              int keyMark) {
+  if (owner == nullptr || !owner->reader) return;
+  RecoverySession& session = *owner;
+  if (session.stopRequested) return;
+
+  // The table's count is announced once per preview, never during a save.
+  int64_t announced = 0;
+  if (rowProgress == 0 && !saveStarted && !session.suppressListRows) {
+    CountRows(path, rootPage < 0 ? 0 : static_cast<uint64_t>(rootPage));
+    announced = rowProgress;
+    session.AddLogLine(Format("Table %shave%lld entry", tableName.c_str(), static_cast<long long>(announced)));
+    rowProgress = 1;
+    session.SetProgressRange(ProgressValue(announced));
+  }
+  if (rootPage < 0) return;
+
+  const bool insert = session.insertRowsMode;
+  const int keyColumn = keyMark >= 10 ? keyMark - 10 : -1;
+  const ver2::PageFile file(*session.reader, byteOrder);
+  auto stopped = [&] {
+    if (!session.stopRequested) return false;
+    session.SetProgressPos(ProgressValue(announced));
+    return true;
+  };
+
+  ver2::WalkVisitor visitor;
+  visitor.enterPage = [&](uint32_t) { return !stopped(); };
+  visitor.cell = [&](const ver2::CellRef& cell) {
+    if (stopped()) return false;
+    cellHeader = cell.header;
+    const std::string data = file.ReadCellData(cell.fileOffset, cell.header, cell.claimed);
+    const RecoveredRow row = ver2::DecodeRow(data, ver2::DataSize(cell.header), columnCount, keyColumn, cell.rowid);
+    if (insert) {
+      if (rowSink != nullptr && rowSink->WriteRow(row)) ++session.entryCount;
+    } else {
+      session.AddRecordRow(ListRow(row));
+    }
+    session.SetProgressPos(ProgressValue(rowProgress));
+    ++rowProgress;
+    return true;
+  };
+  ver2::WalkTree(file, ver2PageHeaders, static_cast<uint32_t>(rootPage), {}, visitor);
+}
+
+}  // namespace veltrane

@@ -1,0 +1,173 @@
+// B-tree page and cell tools: freeblock chains, cell extents, the payload of a
+// table-leaf cell with its overflow chain, and the walk over a table b-tree.
+//
+// Table-leaf cell (at page start + cell offset):
+//
+//   field                      size
+//   -------------------------  ---------------------------------------------
+//   payload length P           varint (1..9 bytes)
+//   rowid                      varint (1..9 bytes)
+//   payload, local part        L bytes (below)
+//   first overflow page        4 bytes, only when L < P
+//
+// Local part (SQLite's rule, U = usable page size): X = U - 35; when P <= X
+// the payload is wholly local (L = P). Otherwise M = ((U - 12) * 32 / 255) - 23,
+// K = M + ((P - M) % (U - 4)), and L = K when K <= X, else L = M.
+//
+// Overflow page: 4-byte next page number (0 on the last page), then U - 4
+// bytes of payload.
+//
+// Table-interior cell: 4-byte left child page number, then the key varint.
+//
+// Freeblock (within a page): 2-byte offset of the next freeblock (0 ends the
+// chain), 2-byte size of this freeblock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/bytes.h"
+#include "core/parser.h"
+#include "core/reader.h"
+#include "sqlite3/page_table.h"
+
+namespace veltrane {
+
+// The freeblock offsets of a page, starting with its first-freeblock field and
+// following the next-freeblock fields; cut after cellCount + 1 entries (a
+// longer or circular chain is damage). Empty when firstFreeblock is 0.
+std::vector<uint16_t> ReadFreeblockChain(const ByteView& page, uint16_t firstFreeblock, uint16_t cellCount);
+
+// The estimated extent of each cell, from the cell offsets alone: the distance
+// to the nearest greater cell offset, cut short at the last freeblock (in chain
+// order) that starts between the two; for the cell with no greater offset the
+// distance to the first freeblock when that lies after the cell, else 0 (the
+// cell reaches the page end).
+std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets,
+                                        const std::vector<uint16_t>& freeblocks);
+
+// Bytes that a value of serial type serialType occupies in a record body
+// (10 and 11 are reserved and take none).
+inline uint64_t SerialTypeSize(uint64_t serialType) {
+  static constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  return serialType < 12 ? kSizes[serialType] : (serialType - 12) / 2;
+}
+
+// Bytes of a table-leaf payload of length payloadLength stored on the leaf page.
+uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize);
+
+// The cell offsets of a page's cell pointer array (cellCount entries).
+std::vector<uint16_t> ReadCellOffsets(const ByteView& page, uint32_t arrayOffset, uint16_t cellCount);
+
+// The payload of one table-leaf cell, read front to back: the local part from
+// the page buffer, the rest from the overflow chain, whose page numbers are
+// checked against the page count and followed at most once each.
+class CellPayload {
+ public:
+  enum class Status {
+    Ok,
+    CellDamaged,   // the range lies past the payload or past the page's bytes
+    BadFirstPage,  // the cell's first overflow page number names no page
+    BadNextPage,   // an overflow page names a next page outside the file
+    ChainEnded     // the chain ended (next page 0, or a page met twice) too early
+  };
+
+  // page: the whole leaf page; cellOffset: from the page start. cellSize is the
+  // estimated extent (0: to the page end); it bounds the cell when the payload
+  // length is more than the whole file could hold.
+  CellPayload(Reader& reader, const PageGeometry& geometry, ByteView page, uint32_t cellOffset,
+              uint32_t cellSize = 0);
+  CellPayload(const CellPayload&) = delete;
+  CellPayload& operator=(const CellPayload&) = delete;
+
+  bool valid() const { return valid_; }
+  uint64_t payloadLength() const { return payloadLength_; }
+  int64_t rowid() const { return rowid_; }
+  uint32_t varintBytes() const { return varintBytes_; }  // payload length and rowid varints
+  uint64_t localSize() const { return localSize_; }
+  bool overflows() const { return localSize_ < payloadLength_; }
+  uint32_t firstOverflowPage() const { return firstOverflow_; }
+
+  // A view of [offset, offset + count) when the range lies in the local part.
+  bool LocalView(uint64_t offset, uint64_t count, ByteView& view) const;
+  // Appends the bytes of [offset, offset + count) to out; on a problem, what
+  // was gathered before it stays appended and the status says why it stopped.
+  Status Read(uint64_t offset, uint64_t count, std::string& out);
+
+ private:
+  // Makes overflow page `index` of the chain the loaded one.
+  Status LoadOverflow(uint64_t index);
+
+  Reader& reader_;
+  const PageGeometry& geometry_;
+  ByteView page_;
+  bool valid_ = false;
+  uint64_t payloadLength_ = 0;
+  int64_t rowid_ = 0;
+  uint32_t varintBytes_ = 0;
+  uint64_t localSize_ = 0;   // local bytes by the rule
+  uint64_t localAvail_ = 0;  // local bytes that the page really holds
+  ByteView local_;
+  uint32_t firstOverflow_ = 0;
+  // The loaded overflow page.
+  int64_t loadedIndex_ = -1;
+  uint32_t loadedPage_ = 0;
+  std::vector<uint8_t> loaded_;
+  std::unordered_set<uint32_t> seen_;
+};
+
+// What a schema record read delivers.
+struct SchemaRecordText {
+  enum class Status { Ok, NoText, ReadError };
+  Status status = Status::NoText;
+  std::string bytes;     // the SQL text (or the whole record body), in the file's encoding
+  int64_t rootPage = 0;  // 0 when the record carries no page number
+};
+
+// Reads the SQL text of the schema record in cell cellIndex of the leaf page
+// `page` (whole page in pageBytes). A regular record (an SQL text, a root page
+// stored as an integer of up to 8 bytes or a NULL) gives its SQL text and root
+// page; any other record gives its whole body, which still holds the text.
+SchemaRecordText ReadSchemaRecord(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
+                                  uint64_t page, uint32_t cellIndex, uint32_t cellSize);
+
+// Walk over a table b-tree: interior pages depth first in cell-pointer order,
+// the right-most child last; each page at most once per walk.
+class TableTreeWalk {
+ public:
+  TableTreeWalk(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders);
+  TableTreeWalk(const TableTreeWalk&) = delete;
+  TableTreeWalk& operator=(const TableTreeWalk&) = delete;
+  virtual ~TableTreeWalk() = default;
+
+  // Walks the tree under root; false when the walk was stopped. Later runs of
+  // the same walk skip the pages that earlier runs entered.
+  bool Run(int64_t root);
+
+ protected:
+  // Asked before every child of an interior page.
+  virtual bool StopRequested() { return false; }
+  // A page number that names no page of the page table (0, negative, beyond).
+  virtual void PageOutsideFile(int64_t) {}
+  // A page met a second time in this walk (a cycle or a shared child).
+  virtual void PageSeenBefore(uint32_t) {}
+  // A table leaf; false stops the walk.
+  virtual bool Leaf(uint32_t page, const PageHeader& header) = 0;
+  // Interior pages below this depth are not entered.
+  size_t maxDepth_ = 64;
+
+  Reader& reader_;
+  const PageGeometry& geometry_;
+  const std::vector<PageHeader>& pageHeaders_;
+
+ private:
+  std::vector<bool> seen_;
+};
+
+// Number of cells on the table leaves under root.
+uint64_t CountTableRows(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders,
+                        int64_t root);
+
+}  // namespace veltrane

@@ -1,0 +1,109 @@
+#include "sqlite3/row_recovery.h"
+
+#include "core/session.h"
+#include "core/text.h"
+#include "sqlite3/sqlite_ver3.h"
+
+namespace veltrane {
+
+namespace {
+constexpr const char* kCorruptedBox = "File is corrupted";
+constexpr const char* kCellContentBox = "Corruption in file Cell content area";
+constexpr const char* kReadingBox = "Error in reading";
+
+PayloadEnd EndOf(CellPayload::Status s) {
+  switch (s) {
+    case CellPayload::Status::Ok: return PayloadEnd::Complete;
+    case CellPayload::Status::ChainEnded: return PayloadEnd::ChainEnded;
+    case CellPayload::Status::BadNextPage: return PayloadEnd::Reading;
+    default: return PayloadEnd::CellContent;
+  }
+}
+}  // namespace
+
+RowRecovery::RowRecovery(sqlite_ver3& parser, const PageGeometry& geometry, const Options& options)
+    : TableTreeWalk(*parser.owner->reader, geometry, parser.pageHeaders),
+      parser_(parser),
+      session_(*parser.owner),
+      options_(options) {
+  layout_.columnCount = options.columnCount;
+  layout_.rowidAlias = options.rowidAlias;
+  layout_.utf16 = options.utf16;
+}
+
+bool RowRecovery::StopRequested() {
+  if (!session_.stopRequested) return false;
+  session_.SetProgressPos(static_cast<uint32_t>(options_.stopPosition));
+  return true;
+}
+
+void RowRecovery::PageOutsideFile(int64_t) { session_.ShowMessage(kCorruptedBox); }
+
+void RowRecovery::PageSeenBefore(uint32_t page) {
+  session_.AddLogLine(Format("Page %u of the table is reached a second time; it is read once", page));
+}
+
+bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
+  ReadPage(reader_, geometry_, page, page_);
+  const ByteView bytes(page_.data(), page_.size());
+  const uint32_t array = PageGeometry::HeaderOffset(page) + 8;
+  const uint32_t fit = array < page_.size() ? static_cast<uint32_t>((page_.size() - array) / 2) : 0;
+  const uint16_t cells = static_cast<uint16_t>(std::min<uint32_t>(header.cellCount, fit));
+  const std::vector<uint16_t> offsets = ReadCellOffsets(bytes, array, cells);
+  const std::vector<uint16_t> freeblocks =
+      header.firstFreeblock != 0 ? ReadFreeblockChain(bytes, header.firstFreeblock, cells) : std::vector<uint16_t>{};
+  const std::vector<uint32_t> sizes = EstimateCellSizes(offsets, freeblocks);
+
+  for (uint32_t i = 0; i < cells; ++i) {
+    if (StopRequested()) return false;
+    if (options_.insertMode) {
+      ++session_.entryCount;
+      session_.SetProgressPos(static_cast<uint32_t>(session_.progressCounter++));
+    } else {
+      session_.SetProgressPos(static_cast<uint32_t>(parser_.rowProgress++));
+    }
+    if (DecodeCell(bytes, offsets[i], sizes[i])) HandOver();
+  }
+  return true;
+}
+
+bool RowRecovery::DecodeCell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize) {
+  CellPayload cell(reader_, geometry_, page, cellOffset, cellSize);
+  if (!cell.valid()) return false;
+  row_.rowid = cell.rowid();
+  const uint64_t length = cell.payloadLength();
+  DecodeResult result;
+  ByteView local;
+  if (!cell.overflows() && cell.LocalView(0, length, local)) {
+    result = DecodeRecord(local, PayloadEnd::Complete, layout_, row_);
+  } else {
+    // Gather the header, then as much of the payload as the record declares.
+    gathered_.clear();
+    const uint64_t head = std::min<uint64_t>(length, 9 + 9 * uint64_t(std::max(layout_.columnCount, 0) + 1));
+    CellPayload::Status status = cell.Read(0, head, gathered_);
+    if (status == CellPayload::Status::Ok) {
+      const uint64_t extent = RecordExtent(
+          ByteView(reinterpret_cast<const uint8_t*>(gathered_.data()), gathered_.size()), length, layout_.columnCount);
+      if (extent > gathered_.size()) status = cell.Read(gathered_.size(), extent - gathered_.size(), gathered_);
+    }
+    result = DecodeRecord(ByteView(reinterpret_cast<const uint8_t*>(gathered_.data()), gathered_.size()),
+                          EndOf(status), layout_, row_);
+  }
+  if (result.cut == PayloadEnd::CellContent) session_.ShowMessage(kCellContentBox);
+  if (result.cut == PayloadEnd::Reading) session_.ShowMessage(kReadingBox);
+  parser_.rowHasBlob = result.hasBlob;
+  return true;
+}
+
+void RowRecovery::HandOver() {
+  if (options_.insertMode) {
+    if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row_);
+  } else {
+    listRow_.resize(row_.values.size());
+    for (size_t k = 0; k < row_.values.size(); ++k) listRow_[k] = ValueText(row_.values[k], options_.utf16);
+    session_.AddRecordRow(listRow_);
+  }
+  parser_.rowHasBlob = false;
+}
+
+}  // namespace veltrane
