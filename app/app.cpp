@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 
 #include "sqlite3/parser_factory.h"
@@ -46,7 +48,12 @@ bool CQorvixDunmereProjApp::InitInstance(const QStringList& arguments) {
   environment.parsers = options_.parsers ? options_.parsers : RecoverySession::ParserFactory(MakeParser);
   environment.hooks = options_.hooks;
   frame_ = std::make_unique<CMainFrame>(std::move(environment));
-  if (options_.showWindow) frame_->showMaximized();
+  if (options_.showWindow) {
+    // Without a window manager (a bare X server) "maximized" means nothing:
+    // take the screen's size first.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) frame_->setGeometry(screen->availableGeometry());
+    frame_->showMaximized();
+  }
 
   if (!arguments.isEmpty()) {
     const QString file = QFileInfo(arguments.front()).absoluteFilePath();
