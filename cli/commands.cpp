@@ -23,6 +23,7 @@
 #include "cli/exporters.h"
 #include "cli/object_names.h"
 #include "core/session.h"
+#include "core/table_shape.h"
 #include "core/text.h"
 #include "sqlite3/parser_factory.h"
 
@@ -142,11 +143,8 @@ TableView ViewOfTable(const sqlite_base& parser, int32_t k) {
   const TableDescriptorParts parts = ParseTableDescriptor(parser.tableDescriptors[k]);
   t.sqlName = std::string(Trim(parts.name));
   t.name = UnquoteIdentifier(t.sqlName);
-  for (const std::string& entry : parts.columns) {
-    const std::string column(Trim(StripKeyMark(entry)));
-    t.sqlColumns.push_back(column);
-    t.columnNames.push_back(UnquoteIdentifier(column));
-  }
+  t.sqlColumns = WrittenColumnNames(parser, k);
+  for (const std::string& column : t.sqlColumns) t.columnNames.push_back(UnquoteIdentifier(column));
   if (static_cast<size_t>(k) < parser.tableColumnTypes.size()) t.types = parser.tableColumnTypes[k];
   t.rootPage = parts.rootPage;
   return t;
@@ -440,14 +438,16 @@ FileOutcome RunDump(RecoverySession& session, ConsoleObserver& observer, const O
     for (const auto& [group, k] : tables) {
       if (session.stopRequested) break;
       const TableView t = ViewOfTable(*session.parser, k);
-      writer.BeginTable(t.sqlName, t.sqlColumns);
+      const TableShape shape = AnalyseTableShape(CompleteStatement(*session.parser, -2, k));
+      writer.BeginTable(t.sqlName, t.sqlColumns, !shape.withoutRowid && shape.rowidAlias < 0);
       session.RecoverTableInto(k, writer);
     }
   });
   std::string tail;
+  std::set<std::string> done;  // an index whose name the scan cut up has several items
   for (const auto& [group, k] : others) {
     const std::string sql = CompleteStatement(*session.parser, group, k);
-    if (!sql.empty()) tail += sql + ";\n";
+    if (!sql.empty() && done.insert(sql).second) tail += sql + ";\n";
   }
   console.Write(stdout, tail + "COMMIT;\n");
   return outcome;

@@ -70,13 +70,19 @@ std::string QuoteIdentifier(const std::string& name) {
 
 // ---- SQL ----
 
-void SqlDumpWriter::BeginTable(const std::string& tableName, const std::vector<std::string>& columns) {
+void SqlDumpWriter::BeginTable(const std::string& tableName, const std::vector<std::string>& columns,
+                               bool withRowid) {
   prefix_ = "INSERT INTO " + tableName;
   columns_ = columns;
+  withRowid_ = withRowid;
 }
 
 bool SqlDumpWriter::WriteRow(const RecoveredRow& row) {
   std::string names, values;
+  if (withRowid_) {
+    names = "_rowid_";
+    values = Format("%lld", static_cast<long long>(row.rowid));
+  }
   for (size_t i = 0; i < row.values.size() && i < columns_.size(); ++i) {
     if (row.values[i].kind == RecoveredValue::Kind::Missing) continue;
     if (!names.empty()) names += ",", values += ",";

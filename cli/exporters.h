@@ -23,8 +23,10 @@ std::string HexOf(const std::string& bytes);
 class SqlDumpWriter : public RowSink {
  public:
   explicit SqlDumpWriter(FILE* out) : out_(out) {}
-  // tableName and columns as they may appear in SQL (as written in the schema).
-  void BeginTable(const std::string& tableName, const std::vector<std::string>& columns);
+  // tableName and columns as they may appear in SQL (as written in the
+  // schema); withRowid: the table keeps rowids of its own (no INTEGER PRIMARY
+  // KEY), which the rows then carry as _rowid_.
+  void BeginTable(const std::string& tableName, const std::vector<std::string>& columns, bool withRowid);
   bool WriteRow(const RecoveredRow& row) override;
   uint64_t rows() const { return rows_; }
 
@@ -32,6 +34,7 @@ class SqlDumpWriter : public RowSink {
   FILE* out_;
   std::string prefix_;
   std::vector<std::string> columns_;
+  bool withRowid_ = false;
   uint64_t rows_ = 0;
 };
 

@@ -156,7 +156,8 @@ FileDescription DescribeFile(const std::string& path, FileSelection& selection, 
     Inform(inform, "Version cannot be detected.Please select the version to continue");
     return d;
   }
-  held.Replay(inform);
+  // The search's complaints stand unless the pages answered them.
+  if (!d.startInferred) held.Replay(inform);
 
   if (selection.formatVersion == 2) {
     const uint64_t base = selection.startOffset - 1;

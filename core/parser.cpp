@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/session.h"
+#include "core/table_shape.h"
 #include "core/text.h"
 
 namespace veltrane {
@@ -96,9 +97,32 @@ std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t p
   else
     return {};
   if (group == -2) return text + ")" + TableOptionsOf(model, k);
-  if (group == -3) return text + ")";
+  if (group == -3) {
+    std::string whole;
+    if (k < model.indexSourceStatements.size())
+      whole = model.indexSourceStatements[k];
+    else if (k < model.wideIndexSourceStatements.size())
+      whole = Utf16ToUtf8(model.wideIndexSourceStatements[k]);
+    std::string_view w = Trim(whole);
+    while (!w.empty() && (w.back() == ';' || IsBlank(static_cast<unsigned char>(w.back())))) w.remove_suffix(1);
+    if (!w.empty()) return std::string(w);
+    return text + ")";
+  }
   if (!text.empty()) text[0] = 'C';
   return text;
+}
+
+std::vector<std::string> WrittenColumnNames(const sqlite_base& model, int32_t table) {
+  std::vector<std::string> names;
+  if (table < 0 || static_cast<size_t>(table) >= model.tableDescriptors.size()) return names;
+  const TableDescriptorParts parts = ParseTableDescriptor(model.tableDescriptors[table]);
+  const TableShape shape = AnalyseTableShape(CompleteStatement(model, -2, table));
+  if (shape.columns.size() == parts.columns.size()) {
+    for (const ShapeColumn& c : shape.columns) names.push_back(c.written);
+  } else {
+    for (const std::string& entry : parts.columns) names.emplace_back(Trim(StripKeyMark(entry)));
+  }
+  return names;
 }
 
 // ---- sqlite_base defaults ----
@@ -122,6 +146,8 @@ void sqlite_base::ResetModel() {
   tableOptions.clear();
   triggerStatements.clear();
   indexStatements.clear();
+  indexSourceStatements.clear();
+  wideIndexSourceStatements.clear();
   viewStatements.clear();
   createStatements.clear();
   outputColumnNames.clear();

@@ -120,11 +120,17 @@ std::string TableOptionsOf(const sqlite_base& model, size_t k);
 
 // The statement that recreates an object of the model, without its final
 // ";": a table's CREATE TABLE text with its closing ")" and its table options
-// (group -2), an index
-// with its ")" (-3), a view (-4) or trigger (-5) with a damaged first letter
-// repaired to "C". Taken from the narrow list, else from its wide twin; empty
-// when the position lies in neither.
+// (group -2), an index as found in the file (else its kept text with its ")")
+// (-3), a view (-4) or trigger (-5) with a damaged first letter repaired to
+// "C". Taken from the narrow list, else from its wide twin; empty when the
+// position lies in neither.
 std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t position);
+
+// The column names of table k as they stand in SQL (quotes included): those
+// of its CREATE statement read by a real tokenizer when that agrees with the
+// descriptor on the number of columns, else the descriptor's entries without
+// their key marks.
+std::vector<std::string> WrittenColumnNames(const sqlite_base& model, int32_t table);
 
 class sqlite_base {
  public:
@@ -169,6 +175,9 @@ class sqlite_base {
   std::vector<std::string> tableOptions;
   std::vector<std::string> triggerStatements;
   std::vector<std::string> indexStatements;
+  // For every entry of indexStatements, the whole CREATE INDEX statement as
+  // found (with what follows its column list: a WHERE clause, odd names).
+  std::vector<std::string> indexSourceStatements;
   std::vector<std::string> viewStatements;
   std::vector<std::string> createStatements;  // rebuilt statements
   std::vector<std::string> outputColumnNames;
@@ -179,6 +188,7 @@ class sqlite_base {
   std::vector<std::u16string> wideTableStatements;
   std::vector<std::u16string> wideTriggerStatements;
   std::vector<std::u16string> wideIndexStatements;
+  std::vector<std::u16string> wideIndexSourceStatements;
   std::vector<std::u16string> wideViewStatements;
   std::vector<Ver2PageHeader> ver2PageHeaders;
   Ver2CellHeader cellHeader;
