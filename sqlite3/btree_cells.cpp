@@ -189,7 +189,7 @@ PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHea
       byOffset[i]->sound = byOffset[i + 1]->sound = false;
       damaged = true;
     }
-  if (!damaged || usable <= arrayEnd) return finish();
+  if (usable <= arrayEnd) return finish();
 
   // The stretches of the content area that no sound cell and no freeblock claims.
   std::vector<std::pair<uint32_t, uint32_t>> claimed;
@@ -212,6 +212,20 @@ PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHea
     from = std::max(from, b);
   }
   if (usable > from && usable - from >= 4) gaps.emplace_back(from, usable);
+  if (gaps.empty()) return finish();
+  // A sound page with stretches that no cell claims has lost cells from its
+  // count: their pointers still stand in the slots after the array.
+  std::vector<uint16_t> slots;
+  if (!damaged) {
+    const uint32_t slotsEnd = std::min(contentStart, lowest);
+    for (uint32_t at = arrayEnd; at + 2 <= slotsEnd && slots.size() < 4096; at += 2) {
+      const uint16_t v = page.BE16(at);
+      if (v < arrayEnd || v >= usable) break;
+      slots.push_back(v);
+    }
+    if (slots.empty()) return finish();
+    std::sort(slots.begin(), slots.end());
+  }
 
   // Cells back to back in each stretch; taken when they fill it exactly
   // (up to a fragment of less than 4 bytes at its end).
@@ -227,6 +241,10 @@ PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHea
       pos += shape.extent;
     }
     if (inGap.empty() || b - pos >= 4) continue;
+    if (!damaged && !std::all_of(inGap.begin(), inGap.end(), [&](uint16_t c) {
+          return std::binary_search(slots.begin(), slots.end(), c);
+        }))
+      continue;
     // inGap is sorted: a damaged pointer is dropped unless it names one of its cells.
     for (const Named& n : named)
       if (!n.sound && n.offset >= a && n.offset < b && !std::binary_search(inGap.begin(), inGap.end(), n.offset))
@@ -236,17 +254,22 @@ PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHea
   if (found.empty()) return finish();
   std::vector<uint16_t> offsets;
   offsets.reserve(cells.offsets.size() + found.size());
+  std::vector<bool> kept(65536, false);
+  auto seenBefore = [&](uint16_t offset) {
+    if (kept[offset]) return true;
+    kept[offset] = true;
+    return false;
+  };
+  // A pointer named twice is read once.
   for (size_t i = 0; i < cells.offsets.size(); ++i) {
-    if (drop[i]) {
+    if (drop[i] || seenBefore(cells.offsets[i])) {
       ++cells.dropped;
       continue;
     }
     offsets.push_back(cells.offsets[i]);
   }
-  std::vector<uint16_t> kept(offsets);
-  std::sort(kept.begin(), kept.end());
   for (uint16_t f : found) {
-    if (std::binary_search(kept.begin(), kept.end(), f)) continue;
+    if (seenBefore(f)) continue;
     offsets.push_back(f);
     ++cells.found;
   }

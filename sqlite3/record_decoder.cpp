@@ -1,5 +1,6 @@
 #include "sqlite3/record_decoder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -134,6 +135,45 @@ DecodeResult DecodeRecord(const ByteView& payload, PayloadEnd end, const RecordL
   }
   if (headerCut) result.cut = shortBy;
   return result;
+}
+
+bool RecordAccountsFor(const ByteView& record, uint64_t payloadLength, int columnCount) {
+  uint64_t headerSize = 0;
+  const unsigned first = ReadVarint(record, 0, headerSize);
+  if (headerSize <= first || headerSize > payloadLength || headerSize > record.size()) return false;
+  uint64_t sum = headerSize;
+  int values = 0;
+  for (uint64_t pos = first; pos < headerSize;) {
+    uint64_t type = 0;
+    pos += ReadVarint(record, static_cast<size_t>(pos), type);
+    if (pos > headerSize || type == 10 || type == 11) return false;
+    if (columnCount > 0 && ++values > columnCount) return false;
+    sum += SerialTypeSize(type);
+    if (sum > payloadLength) return false;
+  }
+  return sum == payloadLength;
+}
+
+std::optional<HeaderFlip> FindHeaderFlip(const ByteView& record, uint64_t payloadLength, int columnCount) {
+  // The bytes a header can take: its size varint and one serial type of at
+  // most 9 bytes per column (at most 9 per byte when the columns are unknown).
+  const size_t columns = columnCount > 0 ? static_cast<size_t>(columnCount) : 64;
+  const size_t span = std::min(record.size(), 9 * (columns + 1));
+  std::string copy(reinterpret_cast<const char*>(record.data()), span);
+  auto* bytes = reinterpret_cast<uint8_t*>(copy.data());
+  std::optional<HeaderFlip> found;
+  for (size_t i = 0; i < span; ++i) {
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      const uint8_t mask = static_cast<uint8_t>(1u << bit);
+      bytes[i] ^= mask;
+      const bool accounts = RecordAccountsFor(ByteView(bytes, span), payloadLength, columnCount);
+      bytes[i] ^= mask;
+      if (!accounts) continue;
+      if (found) return std::nullopt;  // more than one flip would do
+      found = HeaderFlip{i, mask};
+    }
+  }
+  return found;
 }
 
 // ---- rendering ----

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/bytes.h"
@@ -65,6 +66,21 @@ DecodeResult DecodeRecord(const ByteView& payload, PayloadEnd end, const RecordL
 // The bytes a record needs: its header and every value it declares, at most
 // payloadLength; header holds the payload's first bytes.
 uint64_t RecordExtent(const ByteView& header, uint64_t payloadLength, int columnCount);
+
+// True when a record's header accounts for its payload exactly: its header
+// size plus the sizes of the values it declares make the payload length, it
+// declares at least one and at most columnCount values (0: any number) and no
+// reserved serial type. Every record of a healthy file does.
+bool RecordAccountsFor(const ByteView& record, uint64_t payloadLength, int columnCount);
+
+// The one bit of a record's header (the bytes that can hold it) whose flip
+// makes the record account for its payload; none when no single flip does,
+// or more than one.
+struct HeaderFlip {
+  size_t byte = 0;
+  uint8_t mask = 0;
+};
+std::optional<HeaderFlip> FindHeaderFlip(const ByteView& record, uint64_t payloadLength, int columnCount);
 
 // The record list's cell for a value: numbers in decimal, doubles with six
 // decimals, "NULL" for a stored NULL, "< Blob Data >" for a blob (in a UTF-16

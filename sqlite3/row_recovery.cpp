@@ -70,13 +70,28 @@ void RowEmitter::Cell(const ByteView& page, uint16_t cellOffset, uint32_t cellSi
 
 bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind) {
   CellPayload cell(reader_, geometry_, page, cellOffset, cellSize, kind);
-  if (!cell.valid()) return false;
+  // A payload of no byte holds no record (a zeroed cell, a page cut short).
+  if (!cell.valid() || cell.payloadLength() == 0) return false;
   RecoveredRow& target = options_.fieldOrder.empty() ? row_ : decoded_;
   target.rowid = cell.rowid();
   const uint64_t length = cell.payloadLength();
   DecodeResult result;
   ByteView local;
   if (!cell.overflows() && cell.LocalView(0, length, local)) {
+    // A header that does not account for its payload, in a cell whose extent
+    // on the page confirms the payload length: a flipped bit of the header
+    // is mended when exactly one flip explains it.
+    const uint64_t usable = std::min<uint64_t>(geometry_.usableSize, page.size());
+    const uint64_t extent = cellSize != 0 ? cellSize : (usable > cellOffset ? usable - cellOffset : 0);
+    const uint64_t needs = std::max<uint64_t>(4, cell.varintBytes() + length);
+    if (extent >= needs && extent <= needs + 3 && !RecordAccountsFor(local, length, layout_.columnCount)) {
+      if (const auto flip = FindHeaderFlip(local, length, layout_.columnCount)) {
+        mended_.assign(reinterpret_cast<const char*>(local.data()), local.size());
+        mended_[flip->byte] = static_cast<char>(mended_[flip->byte] ^ flip->mask);
+        local = ByteView(reinterpret_cast<const uint8_t*>(mended_.data()), mended_.size());
+        ++mendedHeaders_;
+      }
+    }
     result = DecodeRecord(local, PayloadEnd::Complete, layout_, target);
   } else {
     // Gather the header, then as much of the payload as the record declares.

@@ -49,6 +49,8 @@ class RowEmitter {
   // Counts the cell, moves the progress on, decodes it and hands the row on.
   void Cell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
   RecoverySession& session() { return session_; }
+  // Records whose header had a flipped bit that was mended.
+  uint64_t mendedHeaders() const { return mendedHeaders_; }
   // Logs what the mending of a page's damaged cell pointers found.
   void LogMended(uint32_t page, uint32_t found, uint32_t dropped);
 
@@ -63,6 +65,8 @@ class RowEmitter {
   RowRecoveryOptions options_;
   RecordLayout layout_;
   std::string gathered_;
+  std::string mended_;
+  uint64_t mendedHeaders_ = 0;
   RecoveredRow decoded_;  // in record order
   RecoveredRow row_;      // in table order
   RecordRow listRow_;
@@ -82,6 +86,9 @@ class RowRecovery : public TableTreeWalk {
   void CellsMended(uint32_t page, const PageCells& cells) override;
   void ChildMended(uint32_t parent, int64_t child, uint32_t replacement) override;
 
+ public:
+  const RowEmitter& emitter() const { return emitter_; }
+
  private:
   RowEmitter emitter_;
   std::vector<uint8_t> page_;
@@ -98,6 +105,9 @@ class IndexRowRecovery : public IndexTreeWalk {
   void PageSeenBefore(uint32_t page) override;
   bool Entry(const IndexPageCells& page, size_t cell) override;
   void CellsMended(uint32_t page, const IndexPageCells& cells) override;
+
+ public:
+  const RowEmitter& emitter() const { return emitter_; }
 
  private:
   RowEmitter emitter_;

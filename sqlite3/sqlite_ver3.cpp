@@ -285,16 +285,22 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   options.bigEndian = textMode == 3;
   options.insertMode = insert;
   options.stopPosition = stopPosition;
+  uint64_t mended = 0;
   if (IsWithoutRowidRoot(rootPage)) {
     // The record holds the key columns first: put the row back in table order.
     options.fieldOrder = WithoutRowidFieldOrder(options.columnCount, ShapeOf(currentTable).primaryKey);
     IndexRowRecovery walk(*this, g, options);
     walk.Run(rootPage);
+    mended = walk.emitter().mendedHeaders();
   } else {
     options.rowidAlias = RowidAliasColumn();
     RowRecovery walk(*this, g, options);
     walk.Run(rootPage);
+    mended = walk.emitter().mendedHeaders();
   }
+  if (mended != 0)
+    session.AddLogLine(Format("%llu records whose header had one flipped bit were mended",
+                              static_cast<unsigned long long>(mended)));
   rowHasBlob = false;
 }
 
