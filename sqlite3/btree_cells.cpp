@@ -360,7 +360,11 @@ CellPayload::Status CellPayload::Read(uint64_t offset, uint64_t count, std::stri
     if (s != Status::Ok) return s;
     const uint64_t inPage = (pos - localSize_) % perPage;
     const uint64_t n = std::min(end - pos, perPage - inPage);
-    out.append(reinterpret_cast<const char*>(loaded_.data()) + 4 + inPage, static_cast<size_t>(n));
+    // An overflow page cut by the end of the file ends the chain there.
+    const uint64_t held = PageBytesInFile(geometry_, loadedPage_);
+    const uint64_t have = held > 4 + inPage ? std::min<uint64_t>(n, held - 4 - inPage) : 0;
+    out.append(reinterpret_cast<const char*>(loaded_.data()) + 4 + inPage, static_cast<size_t>(have));
+    if (have < n) return Status::ChainEnded;
     pos += n;
   }
   return pastPayload ? Status::CellDamaged : Status::Ok;
@@ -534,7 +538,7 @@ bool TableTreeWalk::Run(int64_t root) {
     if (IsTableLeaf(header.type)) return Leaf(page, header);
     if (!IsTableInterior(header.type) || stack.size() >= maxDepth_) return true;
     ReadPage(reader_, geometry_, page, buffer);
-    const ByteView bytes(buffer.data(), buffer.size());
+    const ByteView bytes(buffer.data(), PageBytesInFile(geometry_, page));
     const PageCells cells = ReadPageCells(bytes, page, header, geometry_, CellKind::TableInterior);
     if (cells.found != 0 || cells.dropped != 0) CellsMended(page, cells);
     // The keys, as far as they are in order (mended cells come last).

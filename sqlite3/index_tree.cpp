@@ -56,7 +56,7 @@ bool IndexTreeWalk::Run(int64_t root) {
     if (IsIndexLeaf(header.type)) {
       ReadPage(reader_, geometry_, page, leafBuffer);
       const IndexPageCells cells =
-          ReadIndexPageCells(page, header, ByteView(leafBuffer.data(), leafBuffer.size()), geometry_);
+          ReadIndexPageCells(page, header, ByteView(leafBuffer.data(), PageBytesInFile(geometry_, page)), geometry_);
       if (cells.found != 0 || cells.dropped != 0) CellsMended(page, cells);
       for (size_t i = 0; i < cells.offsets.size(); ++i) {
         if (StopRequested()) return false;
@@ -68,7 +68,8 @@ bool IndexTreeWalk::Run(int64_t root) {
     Frame frame;
     frame.buffer = std::make_unique<std::vector<uint8_t>>();
     ReadPage(reader_, geometry_, page, *frame.buffer);
-    frame.cells = ReadIndexPageCells(page, header, ByteView(frame.buffer->data(), frame.buffer->size()), geometry_);
+    frame.cells =
+        ReadIndexPageCells(page, header, ByteView(frame.buffer->data(), PageBytesInFile(geometry_, page)), geometry_);
     if (frame.cells.found != 0 || frame.cells.dropped != 0) CellsMended(page, frame.cells);
     frame.rightChild = header.rightChild;
     stack.push_back(std::move(frame));

@@ -74,4 +74,13 @@ inline uint32_t CellPointerArray(uint64_t page, const PageHeader& header) {
 // Reads one whole page (zero-filled past the end of the file) into buffer.
 void ReadPage(Reader& reader, const PageGeometry& geometry, uint64_t page, std::vector<uint8_t>& buffer);
 
+// The bytes of a page that the file holds: the page size, less for the last
+// page of a file cut inside it (the rest of the buffer is no data).
+inline size_t PageBytesInFile(const PageGeometry& geometry, uint64_t page) {
+  const uint64_t start = geometry.PageStart(page);
+  if (start >= geometry.fileSize) return 0;
+  const uint64_t left = geometry.fileSize - start;
+  return static_cast<size_t>(left < geometry.pageSize ? left : geometry.pageSize);
+}
+
 }  // namespace veltrane

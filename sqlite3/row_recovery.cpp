@@ -151,7 +151,7 @@ void RowRecovery::PageSeenBefore(uint32_t page) {
 
 bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
   ReadPage(reader_, geometry_, page, page_);
-  const ByteView bytes(page_.data(), page_.size());
+  const ByteView bytes(page_.data(), PageBytesInFile(geometry_, page));
   const PageCells cells = ReadPageCells(bytes, page, header, geometry_, CellKind::TableLeaf);
   if (cells.found != 0 || cells.dropped != 0) emitter_.LogMended(page, cells.found, cells.dropped);
   for (size_t i = 0; i < cells.offsets.size(); ++i) {

@@ -69,7 +69,7 @@ class SchemaWalk : public TableTreeWalk {
   void ReadLeaf(uint32_t page, const PageHeader& header) {
     std::vector<uint8_t> buffer;
     ReadPage(reader_, geometry_, page, buffer);
-    const ByteView bytes(buffer.data(), buffer.size());
+    const ByteView bytes(buffer.data(), PageBytesInFile(geometry_, page));
     const PageCells read = ReadPageCells(bytes, page, header, geometry_, CellKind::TableLeaf);
     const uint32_t cells = static_cast<uint32_t>(read.offsets.size());
     if (cells == 0) return;

@@ -81,7 +81,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
 
   // The newest committed pages of a WAL file beside the source replace the
   // file's own before anything is read.
-  if (pageSize != 0 && session.useWal) ApplyWalFile(session, base, pageSize);
+  if (pageSize != 0) ApplyWalFile(session, base, pageSize);
   Reader& reader = *session.reader;
   const uint64_t fileSize = reader.size;
   uint8_t header[100] = {};
