@@ -58,6 +58,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
 
   // Header phase.
   schemaPageNumber_ = 0;
+  rootTablesFor_ = SIZE_MAX;
   session.progressCounter = 0;
   rowProgress = 0;
   textMode = 0;
@@ -249,10 +250,16 @@ bool sqlite_ver3::IsWithoutRowidRoot(int64_t rootPage) const {
   if (!IsIndexPage(pageHeaders[static_cast<size_t>(rootPage - 1)].type)) return false;
   int32_t table = currentTable;
   if (table < 0 || static_cast<size_t>(table) >= tableDescriptors.size()) {
-    table = -1;
-    for (size_t k = 0; k < tableDescriptors.size() && table < 0; ++k)
-      if (ParseTableDescriptor(tableDescriptors[k]).rootPage == rootPage) table = static_cast<int32_t>(k);
-    if (table < 0) return false;
+    // The first table with this root, from a map built once per model.
+    if (rootTablesFor_ != tableDescriptors.size()) {
+      rootTables_.clear();
+      for (size_t k = 0; k < tableDescriptors.size(); ++k)
+        rootTables_.emplace(ParseTableDescriptor(tableDescriptors[k]).rootPage, static_cast<int32_t>(k));
+      rootTablesFor_ = tableDescriptors.size();
+    }
+    const auto it = rootTables_.find(rootPage);
+    if (it == rootTables_.end()) return false;
+    table = it->second;
   }
   const size_t t = static_cast<size_t>(table);
   if (t >= tableStatements.size() && t >= wideTableStatements.size()) return true;

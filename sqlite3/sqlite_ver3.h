@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/parser.h"
@@ -71,6 +72,10 @@ class sqlite_ver3 : public sqlite_base {
   // The page whose cells ReadSchemaText read last.
   std::vector<uint8_t> schemaPage_;
   uint64_t schemaPageNumber_ = 0;
+  // Root page -> first table with that root (IsWithoutRowidRoot), built for
+  // a model of rootTablesFor_ tables.
+  mutable std::unordered_map<int64_t, int32_t> rootTables_;
+  mutable size_t rootTablesFor_ = SIZE_MAX;
 };
 
 }  // namespace veltrane
