@@ -221,7 +221,11 @@ void ApplyManualChoice(const ManualChoice& choice, FileSelection& selection, uin
   if (choice.utf16) {
     selection.utf16 = *choice.utf16;
     selection.utf8 = !*choice.utf16;
+    // UTF-16 keeps the byte order the pages told; UTF-8 overrides them.
+    if (!*choice.utf16 || selection.textEncoding != 3) selection.textEncoding = 0;
   }
+  // What the user gives replaces what the pages told.
+  if (choice.formatVersion || choice.pageSize || choice.headerOffset) selection.inferredFromPages.clear();
   if (choice.pageSize) selection.pageSize = *choice.pageSize;
   if (choice.headerOffset) selection.startOffset = *choice.headerOffset + 1;
   if (selection.pageSize != 0) selection.pageCount = fileSize / selection.pageSize;

@@ -270,6 +270,37 @@ TEST(DeepDestroyedHeader, AnInvalidPageSizeOrEncodingFieldIsInferredAlone) {
   }
 }
 
+TEST(DeepDestroyedHeader, TheUsersChoiceReplacesWhatThePagesTold) {
+  TempDir dir;
+  const std::string db = dir.File("be.db");
+  BuildDatabase(db, {"CREATE TABLE t(a TEXT)", "INSERT INTO t VALUES ('x')"}, 1024, "UTF-16be");
+  PatchFile(db, 0, std::string(100, '\0'));
+  FileSelection selection;
+  RecordingObserver observer;
+  const FileDescription d = DescribeFile(db, selection, observer);
+  ASSERT_EQ(selection.textEncoding, 3);
+  ASSERT_FALSE(selection.inferredFromPages.empty());
+  {
+    FileSelection s = selection;
+    ManualChoice choice;
+    choice.utf16 = true;  // UTF-16 keeps the byte order found
+    ApplyManualChoice(choice, s, d.fileSize);
+    EXPECT_EQ(s.textEncoding, 3);
+    EXPECT_FALSE(s.inferredFromPages.empty());
+  }
+  {
+    FileSelection s = selection;
+    ManualChoice choice;
+    choice.utf16 = false;
+    choice.pageSize = 2048;
+    ApplyManualChoice(choice, s, d.fileSize);
+    EXPECT_EQ(s.textEncoding, 0);
+    EXPECT_TRUE(s.utf8);
+    EXPECT_TRUE(s.inferredFromPages.empty());
+    EXPECT_EQ(s.pageSize, 2048u);
+  }
+}
+
 TEST(DeepDestroyedHeader, FilesWithoutPagesAreNotTakenForDatabases) {
   TempDir dir;
   std::string random(64 * 1024, '\0');
