@@ -45,6 +45,7 @@ void RowRecovery::PageSeenBefore(uint32_t page) {
 
 bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
   ReadPage(reader_, geometry_, page, page_);
+  page_number_ = page;
   const ByteView bytes(page_.data(), page_.size());
   const uint32_t array = PageGeometry::HeaderOffset(page) + 8;
   const uint32_t fit = array < page_.size() ? static_cast<uint32_t>((page_.size() - array) / 2) : 0;
@@ -62,7 +63,17 @@ bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
     } else {
       session_.SetProgressPos(static_cast<uint32_t>(parser_.rowProgress++));
     }
-    if (DecodeCell(bytes, offsets[i], sizes[i])) HandOver();
+    if (!DecodeCell(bytes, offsets[i], sizes[i])) continue;
+    if (options_.pageAndRowid) {
+      prefixed_.rowid = row_.rowid;
+      prefixed_.values.clear();
+      prefixed_.values.push_back(RecoveredValue::Int(page_number_));
+      prefixed_.values.push_back(RecoveredValue::Int(row_.rowid));
+      prefixed_.values.insert(prefixed_.values.end(), row_.values.begin(), row_.values.end());
+      HandOver(prefixed_);
+    } else {
+      HandOver(row_);
+    }
   }
   return true;
 }
@@ -95,12 +106,12 @@ bool RowRecovery::DecodeCell(const ByteView& page, uint16_t cellOffset, uint32_t
   return true;
 }
 
-void RowRecovery::HandOver() {
+void RowRecovery::HandOver(const RecoveredRow& row) {
   if (options_.insertMode) {
-    if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row_);
+    if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row);
   } else {
-    listRow_.resize(row_.values.size());
-    for (size_t k = 0; k < row_.values.size(); ++k) listRow_[k] = ValueText(row_.values[k], options_.utf16);
+    listRow_.resize(row.values.size());
+    for (size_t k = 0; k < row.values.size(); ++k) listRow_[k] = ValueText(row.values[k], options_.utf16);
     session_.AddRecordRow(listRow_);
   }
   parser_.rowHasBlob = false;

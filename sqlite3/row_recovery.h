@@ -27,6 +27,9 @@ class RowRecovery : public TableTreeWalk {
     bool utf16 = false;
     bool insertMode = false;
     uint64_t stopPosition = 0;  // progress position sent when a stop is seen
+    // Rows of a lost_and_found table: the page number and the rowid go in
+    // front of the record's values.
+    bool pageAndRowid = false;
   };
   RowRecovery(sqlite_ver3& parser, const PageGeometry& geometry, const Options& options);
 
@@ -39,7 +42,7 @@ class RowRecovery : public TableTreeWalk {
  private:
   // Decodes one cell of the loaded leaf into row_; false when the cell names no cell.
   bool DecodeCell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize);
-  void HandOver();
+  void HandOver(const RecoveredRow& row);
 
   sqlite_ver3& parser_;
   RecoverySession& session_;
@@ -48,6 +51,8 @@ class RowRecovery : public TableTreeWalk {
   std::vector<uint8_t> page_;
   std::string gathered_;
   RecoveredRow row_;
+  RecoveredRow prefixed_;
+  uint32_t page_number_ = 0;
   RecordRow listRow_;
 };
 

@@ -55,6 +55,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
 
   // Header phase.
   schemaPageNumber_ = 0;
+  deep.Clear();
   session.progressCounter = 0;
   rowProgress = 0;
   const uint64_t fileSize = reader.size;
@@ -128,6 +129,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
 
     SchemaTextSink sink;
     DiscoverSchema(*this, Geometry(), !utf8, sink);
+    RunDeepScan(*this, Geometry(), !utf8);
   } else {
     session.AddLogLine(Format("The text encoding %d of the file header is not read; no schema object is searched",
                               textMode));
@@ -175,7 +177,12 @@ uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
   if (owner == nullptr || !owner->reader) return totalRows;
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || rootPage > INT64_MAX) return totalRows;
-  totalRows += CountTableRows(*owner->reader, g, pageHeaders, static_cast<int64_t>(rootPage));
+  const DeepPages* extra = deep.For(currentTable, static_cast<int64_t>(rootPage), tableDescriptors);
+  if (extra == nullptr || !extra->lostAndFound)
+    totalRows += CountTableRows(*owner->reader, g, pageHeaders, static_cast<int64_t>(rootPage));
+  if (extra != nullptr)
+    for (uint32_t page : extra->pages)
+      if (page >= 1 && page <= pageHeaders.size()) totalRows += pageHeaders[page - 1].cellCount;
   return totalRows;
 }
 
@@ -204,7 +211,9 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   }
   const PageGeometry g = Geometry();
   if (g.pageSize == 0) return;
-  if (!g.IsPage(rootPage)) {
+  // Pages found outside the table's tree (all of a lost_and_found table's).
+  const DeepPages* extra = deep.For(currentTable, rootPage, tableDescriptors);
+  if (!g.IsPage(rootPage) && extra == nullptr) {
     session.ShowMessage("File is corrupted");
     return;
   }
@@ -216,8 +225,23 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   options.utf16 = utf16Mode;
   options.insertMode = insert;
   options.stopPosition = stopPosition;
+  if (extra != nullptr && extra->lostAndFound) {
+    options.columnCount = std::clamp(extra->recordColumns, 0, 32767);
+    options.rowidAlias = -1;
+    options.pageAndRowid = true;
+  }
   RowRecovery walk(*this, g, options);
-  walk.Run(rootPage);
+  bool going = true;
+  if (extra == nullptr || !extra->lostAndFound) {
+    if (g.IsPage(rootPage))
+      going = walk.Run(rootPage);
+    else
+      session.AddLogLine(Format("The root page %d of the table lies outside the file; its rows come from the pages "
+                                "found outside its tree",
+                                rootPage));
+  }
+  if (extra != nullptr)
+    for (size_t i = 0; going && i < extra->pages.size(); ++i) going = walk.Run(extra->pages[i]);
   rowHasBlob = false;
 }
 

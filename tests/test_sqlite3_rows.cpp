@@ -378,7 +378,10 @@ TEST(Sqlite3Rows, DamagedTreePagesAreSkipped) {
   PatchFile(db, (root - 1) * 1024 + cell0, std::string{0, 0, 0, static_cast<char>(root)});
   PatchFile(db, (root - 1) * 1024 + cell1, std::string(4, '\0'));
   auto damaged = ScanFile(db);
-  EXPECT_EQ(RecoverTable(*damaged, db, "t").size(), 250 - lost);
+  // The walk skips both children; the two leaves they named are found
+  // outside the tree and join the table again.
+  ASSERT_GT(lost, 0u);
+  EXPECT_EQ(RecoverTable(*damaged, db, "t").size(), 250u);
   EXPECT_TRUE(damaged->observer.HasMessage("File is corrupted"));
 
   // A root page beyond the file yields no row and one box.
