@@ -6,6 +6,12 @@
 
 namespace veltrane {
 
+const DeepPages* DeepFindings::For(int32_t table) const {
+  if (table < 0) return nullptr;
+  auto it = tables.find(table);
+  return it == tables.end() ? nullptr : &it->second;
+}
+
 bool HostTable::FreeFor(const LostPage& page) const {
   for (const RowidRange& r : page.covers) {
     // Disjoint ranges sorted by their start: only the last one starting at or

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -27,6 +28,24 @@ enum StorageClass : uint8_t {
   kClassReal = 4,
   kClassText = 8,
   kClassBlob = 16,
+};
+
+// The lost pages one table reads besides (or, lost_and_found, instead of) its tree.
+struct DeepPages {
+  std::vector<uint32_t> pages;
+  bool lostAndFound = false;
+  int recordColumns = 0;  // lost_and_found: the columns of its records
+};
+
+// What the deep steps found, kept by the parser for the row walks.
+class DeepFindings {
+ public:
+  void Clear() { tables.clear(); }
+  // The lost pages of the table at position `table` (the parser's
+  // currentTable); nullptr when it has none or the table is not known.
+  const DeepPages* For(int32_t table) const;
+
+  std::map<int32_t, DeepPages> tables;  // by position in tableDescriptors
 };
 
 // A closed range of rowids.

@@ -171,7 +171,9 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
     parser.totalRows = 0;
     const int64_t keptProgress = parser.rowProgress;
     parser.rowProgress = 0;
+    parser.currentTable = k;
     const uint64_t rows = parser.CountRows(session.filePath, parts.rootPage > 0 ? static_cast<uint64_t>(parts.rootPage) : 0);
+    parser.currentTable = -1;
     parser.rowProgress = keptProgress;
     session.AddLogLine(Format("Table %s contain %s rows", parts.name.c_str(), Count(rows).c_str()));
 

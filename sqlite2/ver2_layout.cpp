@@ -128,6 +128,25 @@ std::string PageFile::ReadCellData(uint64_t cellOffset, const Ver2CellHeader& he
   return data;
 }
 
+std::vector<uint32_t> OverflowPages(const PageFile& file, uint64_t cellOffset, const Ver2CellHeader& header) {
+  std::vector<uint32_t> pages;
+  const uint32_t size = DataSize(header);
+  if (size <= kLocalData) return pages;
+  const uint64_t pageEnd = (cellOffset / kPageSize + 1) * kPageSize;
+  if (cellOffset + kOverflowPointerOffset + 4 > pageEnd) return pages;
+  uint8_t pointer[4] = {};
+  file.reader().ReadAt(cellOffset + kOverflowPointerOffset, pointer, 4);
+  uint32_t next = Read32(ByteView(pointer, 4), 0, file.order());
+  const uint64_t needed = (uint64_t{size} - kLocalData + kOverflowData - 1) / kOverflowData;
+  std::unordered_set<uint32_t> seen;
+  while (pages.size() < needed && file.IsDataPage(next) && seen.insert(next).second) {
+    pages.push_back(next);
+    file.reader().ReadAt(PageFile::PageOffset(next), pointer, 4);
+    next = Read32(ByteView(pointer, 4), 0, file.order());
+  }
+  return pages;
+}
+
 std::vector<Ver2PageHeader> ReadPageHeaders(const PageFile& file) {
   std::vector<Ver2PageHeader> headers;
   headers.reserve(file.pageCount());
@@ -164,6 +183,28 @@ std::vector<RecordField> DecodeRecordFields(std::string_view record, uint32_t re
     start = end;
   }
   return fields;
+}
+
+int SoundRecordColumns(std::string_view record, uint32_t recordSize) {
+  if (recordSize == 0 || record.size() != recordSize) return -1;
+  const unsigned width = RecordOffsetWidth(recordSize);
+  const ByteView bytes(reinterpret_cast<const uint8_t*>(record.data()), record.size());
+  auto offset = [&](size_t i) {
+    uint32_t v = 0;
+    for (unsigned b = 0; b < width; ++b) v |= uint32_t{bytes.U8(i * width + b)} << (8 * b);
+    return v;
+  };
+  const uint32_t first = offset(0);
+  if (first % width != 0 || first / width < 2 || first > recordSize) return -1;
+  const size_t columns = first / width - 1;
+  uint32_t previous = first;
+  for (size_t i = 1; i <= columns; ++i) {
+    const uint32_t at = offset(i);
+    if (at < previous || at > recordSize) return -1;
+    if (at > previous && bytes.U8(at - 1) != 0) return -1;
+    previous = at;
+  }
+  return previous == recordSize ? static_cast<int>(columns) : -1;
 }
 
 std::string_view FieldText(std::string_view record, const RecordField& field) {

@@ -101,6 +101,11 @@ class PageFile {
   uint32_t pageCount_;
 };
 
+// The pages of the overflow chain of the cell at file offset cellOffset, in
+// chain order, as far as they are pages of the file met once (only their
+// next-page numbers are read).
+std::vector<uint32_t> OverflowPages(const PageFile& file, uint64_t cellOffset, const Ver2CellHeader& header);
+
 // Reads the 8-byte header of every whole page, in page order.
 std::vector<Ver2PageHeader> ReadPageHeaders(const PageFile& file);
 
@@ -119,6 +124,13 @@ struct RecordField {
 // A field whose offsets are out of order or past the record is NULL; one that
 // runs past the bytes read is cut there.
 std::vector<RecordField> DecodeRecordFields(std::string_view record, uint32_t recordSize, int columnCount);
+
+// The column count of a record that is sound as SQLite 2 writes it, else -1:
+// the bytes read are the declared size, the first offset is a whole number
+// of offsets that leaves at least one column, the offsets never go back and
+// the last one is the record size, and every field that holds bytes ends with
+// its zero byte.
+int SoundRecordColumns(std::string_view record, uint32_t recordSize);
 
 // A field's text: its bytes up to the first zero byte.
 std::string_view FieldText(std::string_view record, const RecordField& field);

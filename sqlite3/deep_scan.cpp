@@ -14,18 +14,6 @@
 
 namespace veltrane {
 
-const DeepPages* DeepFindings::For(int32_t table, int64_t rootPage, const std::vector<std::string>& descriptors) const {
-  if (table >= 0) {
-    auto it = tables.find(table);
-    return it == tables.end() ? nullptr : &it->second;
-  }
-  for (const auto& [k, pages] : tables)
-    if (k >= 0 && static_cast<size_t>(k) < descriptors.size() &&
-        ParseTableDescriptor(descriptors[static_cast<size_t>(k)]).rootPage == rootPage)
-      return &pages;
-  return nullptr;
-}
-
 namespace {
 
 // Who holds a page.

@@ -16,34 +16,12 @@
 // lost_and_found tables whose rows carry the page number and the rowid.
 #pragma once
 
-#include <cstdint>
-#include <map>
-#include <string>
-#include <vector>
-
+#include "core/lost_and_found.h"
 #include "sqlite3/page_table.h"
 
 namespace veltrane {
 
 class sqlite_ver3;
-
-// The lost pages one table reads besides (or, lost_and_found, instead of) its tree.
-struct DeepPages {
-  std::vector<uint32_t> pages;
-  bool lostAndFound = false;
-  int recordColumns = 0;  // lost_and_found: the columns of its records
-};
-
-// What the deep steps found, kept by the parser for the row walks.
-class DeepFindings {
- public:
-  void Clear() { tables.clear(); }
-  // The lost pages of table position `table` (when it is known), else of the
-  // table whose descriptor names rootPage; nullptr when it has none.
-  const DeepPages* For(int32_t table, int64_t rootPage, const std::vector<std::string>& descriptors) const;
-
-  std::map<int32_t, DeepPages> tables;  // by position in tableDescriptors
-};
 
 // Runs both deep steps on a scanned file; utf16: its texts are UTF-16 and the
 // statements go to the wide lists. Adds the objects found to the model

@@ -177,7 +177,7 @@ uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
   if (owner == nullptr || !owner->reader) return totalRows;
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || rootPage > INT64_MAX) return totalRows;
-  const DeepPages* extra = deep.For(currentTable, static_cast<int64_t>(rootPage), tableDescriptors);
+  const DeepPages* extra = deep.For(currentTable);
   if (extra == nullptr || !extra->lostAndFound)
     totalRows += CountTableRows(*owner->reader, g, pageHeaders, static_cast<int64_t>(rootPage));
   if (extra != nullptr)
@@ -212,7 +212,7 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   const PageGeometry g = Geometry();
   if (g.pageSize == 0) return;
   // Pages found outside the table's tree (all of a lost_and_found table's).
-  const DeepPages* extra = deep.For(currentTable, rootPage, tableDescriptors);
+  const DeepPages* extra = deep.For(currentTable);
   if (!g.IsPage(rootPage) && extra == nullptr) {
     session.ShowMessage("File is corrupted");
     return;
