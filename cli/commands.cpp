@@ -436,9 +436,10 @@ FileOutcome RunDump(RecoverySession& session, ConsoleObserver& observer, const O
     }
   });
   std::string tail;
+  std::set<std::string> done;  // an index whose name the scan cut up has several items
   for (const auto& [group, k] : others) {
     const std::string sql = CompleteStatement(*session.parser, group, k);
-    if (!sql.empty()) tail += sql + ";\n";
+    if (!sql.empty() && done.insert(sql).second) tail += sql + ";\n";
   }
   console.Write(stdout, tail + "COMMIT;\n");
   return outcome;

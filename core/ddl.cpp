@@ -169,6 +169,7 @@ template <>
 struct Lists<char> {
   static std::vector<std::string>& Tables(sqlite_base& m) { return m.tableStatements; }
   static std::vector<std::string>& Indexes(sqlite_base& m) { return m.indexStatements; }
+  static std::vector<std::string>& IndexSources(sqlite_base& m) { return m.indexSourceStatements; }
   static std::vector<std::string>& Views(sqlite_base& m) { return m.viewStatements; }
   static std::vector<std::string>& Triggers(sqlite_base& m) { return m.triggerStatements; }
 };
@@ -176,6 +177,7 @@ template <>
 struct Lists<char16_t> {
   static std::vector<std::u16string>& Tables(sqlite_base& m) { return m.wideTableStatements; }
   static std::vector<std::u16string>& Indexes(sqlite_base& m) { return m.wideIndexStatements; }
+  static std::vector<std::u16string>& IndexSources(sqlite_base& m) { return m.wideIndexSourceStatements; }
   static std::vector<std::u16string>& Views(sqlite_base& m) { return m.wideViewStatements; }
   static std::vector<std::u16string>& Triggers(sqlite_base& m) { return m.wideTriggerStatements; }
 };
@@ -512,6 +514,9 @@ class Analysis {
     if (At(pos) == ')') return DdlResult::Skipped;
     const size_t nameStart = pos;
     auto& entries = Lists<CharT>::Indexes(model_);
+    // Every entry also keeps the whole statement as found, for the save.
+    auto& sources = Lists<CharT>::IndexSources(model_);
+    const String whole = UpToZero<CharT>(text_.substr(p));
     auto isSkipped = [](unsigned c) { return c == ' ' || c == '(' || c == ','; };
     bool first = true;
     while (At(pos) != ')') {
@@ -531,6 +536,7 @@ class Analysis {
         return DdlResult::RanPastEnd;
       if (At(pos) == ' ') ++pos;
       entries.push_back(String(text_.substr(p, pos - p)));
+      sources.push_back(whole);
     }
     return DdlResult::Done;
   }

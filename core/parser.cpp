@@ -92,6 +92,16 @@ std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t p
     text = Utf16ToUtf8((*wide)[k]);
   else
     return {};
+  if (group == -3) {
+    std::string whole;
+    if (k < model.indexSourceStatements.size())
+      whole = model.indexSourceStatements[k];
+    else if (k < model.wideIndexSourceStatements.size())
+      whole = Utf16ToUtf8(model.wideIndexSourceStatements[k]);
+    std::string_view w = Trim(whole);
+    while (!w.empty() && (w.back() == ';' || IsBlank(static_cast<unsigned char>(w.back())))) w.remove_suffix(1);
+    if (!w.empty()) return std::string(w);
+  }
   if (group == -2 || group == -3) return text + ")";
   if (!text.empty()) text[0] = 'C';
   return text;
@@ -130,6 +140,8 @@ void sqlite_base::ResetModel() {
   tableStatements.clear();
   triggerStatements.clear();
   indexStatements.clear();
+  indexSourceStatements.clear();
+  wideIndexSourceStatements.clear();
   viewStatements.clear();
   createStatements.clear();
   outputColumnNames.clear();

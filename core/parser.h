@@ -117,9 +117,10 @@ class sqlite_base;
 
 // The statement that recreates an object of the model, without its final
 // ";": a table's CREATE TABLE text with its closing ")" (group -2), an index
-// with its ")" (-3), a view (-4) or trigger (-5) with a damaged first letter
-// repaired to "C". Taken from the narrow list, else from its wide twin; empty
-// when the position lies in neither.
+// as found in the file (else its kept text with its ")") (-3), a view (-4) or
+// trigger (-5) with a damaged first letter repaired to "C". Taken from the
+// narrow list, else from its wide twin; empty when the position lies in
+// neither.
 std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t position);
 
 // The column names of table k as they stand in SQL (quotes included): those
@@ -169,6 +170,9 @@ class sqlite_base {
   std::vector<std::string> tableStatements;  // CREATE TABLE text up to its closing ")"
   std::vector<std::string> triggerStatements;
   std::vector<std::string> indexStatements;
+  // For every entry of indexStatements, the whole CREATE INDEX statement as
+  // found (with what follows its column list: a WHERE clause, odd names).
+  std::vector<std::string> indexSourceStatements;
   std::vector<std::string> viewStatements;
   std::vector<std::string> createStatements;  // rebuilt statements
   std::vector<std::string> outputColumnNames;
@@ -179,6 +183,7 @@ class sqlite_base {
   std::vector<std::u16string> wideTableStatements;
   std::vector<std::u16string> wideTriggerStatements;
   std::vector<std::u16string> wideIndexStatements;
+  std::vector<std::u16string> wideIndexSourceStatements;
   std::vector<std::u16string> wideViewStatements;
   std::vector<Ver2PageHeader> ver2PageHeaders;
   Ver2CellHeader cellHeader;

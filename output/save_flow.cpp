@@ -1,5 +1,7 @@
 #include "output/save_flow.h"
 
+#include <set>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <set>
 #include <string_view>
 #include <type_traits>
 
@@ -211,34 +214,15 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
 bool WriteSchemaGroup(sqlite_base& parser, RecoverySession& session, TreeItemId group, RepairedDatabase& db,
                       int kind) {
   const bool wide = db.mode() == TextMode::Utf16;
-  const auto& narrowList = kind == -3 ? parser.indexStatements
-                           : kind == -4 ? parser.viewStatements
-                                        : parser.triggerStatements;
-  const auto& wideList = kind == -3 ? parser.wideIndexStatements
-                         : kind == -4 ? parser.wideViewStatements
-                                      : parser.wideTriggerStatements;
+  std::set<std::string> done;  // an index whose name the scan cut up has several items
   for (TreeItemId child : session.tree.Children(group)) {
     if (!session.tree.IsChecked(child)) continue;
-    const int32_t f = session.tree.Data(child);
-    if (f < 0 || static_cast<size_t>(f) >= (wide ? wideList.size() : narrowList.size())) continue;
-
-    // An index text stops before its closing parenthesis; views and triggers
-    // are whole, with a first character that may be damaged ("%REATE VIEW").
+    // The statement as found, a damaged first letter ("%REATE VIEW") repaired.
+    const std::string text = CompleteStatement(parser, kind, session.tree.Data(child));
+    if (text.empty() || !done.insert(text).second) continue;
     bool created = false;
-    bool goOn;
-    if (wide) {
-      std::u16string text = wideList[static_cast<size_t>(f)];
-      if (kind == -3) text += u");";
-      else if (!text.empty()) text[0] = u'C';
-      if (kind == -4) text += u";";
-      goOn = RunCreate(db, session, text, false, created);
-    } else {
-      std::string text = narrowList[static_cast<size_t>(f)];
-      if (kind == -3) text += ");";
-      else if (!text.empty()) text[0] = 'C';
-      if (kind == -4) text += ";";
-      goOn = RunCreate(db, session, text, false, created);
-    }
+    const bool goOn = wide ? RunCreate(db, session, Utf8ToUtf16(text + ";"), false, created)
+                           : RunCreate(db, session, text + ";", false, created);
     if (!goOn) return false;
     session.SetProgressPos(Clamp32(session.progressCounter));
     ++session.progressCounter;

@@ -1,0 +1,132 @@
+#include "app/visual_style.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
+
+namespace veltrane {
+
+namespace {
+
+struct Look {
+  int id;
+  const char* name;
+  const char* widgetStyle;  // Qt style key
+  QColor window, base, button, highlight, text;
+};
+
+const Look kLooks[] = {
+    {210, "Windows 2000", "Windows", QColor(0xD4, 0xD0, 0xC8), Qt::white, QColor(0xD4, 0xD0, 0xC8), QColor(0x0A, 0x24, 0x6A), Qt::black},
+    {211, "Office XP", "Fusion", QColor(0xF0, 0xEE, 0xE8), Qt::white, QColor(0xF4, 0xF2, 0xEC), QColor(0x31, 0x6A, 0xC5), Qt::black},
+    {212, "Windows XP", "Windows", QColor(0xEC, 0xE9, 0xD8), Qt::white, QColor(0xF2, 0xF0, 0xE4), QColor(0x31, 0x6A, 0xC5), Qt::black},
+    {213, "Office 2003", "Fusion", QColor(0xE3, 0xEF, 0xFF), Qt::white, QColor(0xE8, 0xF1, 0xFC), QColor(0x31, 0x6A, 0xC5), Qt::black},
+    {214, "Visual Studio 2005", "Fusion", QColor(0xEE, 0xED, 0xE5), Qt::white, QColor(0xF5, 0xF4, 0xEE), QColor(0x31, 0x6A, 0xC5), Qt::black},
+    {215, "Office 2007 (Blue)", "Fusion", QColor(0xDF, 0xE9, 0xF5), Qt::white, QColor(0xE4, 0xEE, 0xFB), QColor(0x3D, 0x7B, 0xD0), Qt::black},
+    {216, "Office 2007 (Black)", "Fusion", QColor(0x3A, 0x3A, 0x3E), QColor(0x4A, 0x4A, 0x50), QColor(0x4A, 0x4A, 0x50), QColor(0xE0, 0x8A, 0x1E), QColor(0xEE, 0xEE, 0xEE)},
+    {217, "Office 2007 (Silver)", "Fusion", QColor(0xE6, 0xE8, 0xEC), Qt::white, QColor(0xEE, 0xF0, 0xF3), QColor(0x5A, 0x72, 0x98), Qt::black},
+    {218, "Office 2007 (Aqua)", "Fusion", QColor(0xDB, 0xEA, 0xEC), Qt::white, QColor(0xE2, 0xF1, 0xF3), QColor(0x2A, 0x8C, 0x9C), Qt::black},
+};
+
+const Look& Find(int look) {
+  for (const Look& l : kLooks)
+    if (l.id == look) return l;
+  return Find(kDefaultLook);
+}
+
+QPalette PaletteFor(const Look& l) {
+  QPalette p;
+  const bool dark = l.window.lightness() < 128;
+  p.setColor(QPalette::Window, l.window);
+  p.setColor(QPalette::WindowText, l.text);
+  p.setColor(QPalette::Base, l.base);
+  p.setColor(QPalette::AlternateBase, l.base.darker(106));
+  p.setColor(QPalette::Text, l.text);
+  p.setColor(QPalette::Button, l.button);
+  p.setColor(QPalette::ButtonText, l.text);
+  p.setColor(QPalette::Highlight, l.highlight);
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::ToolTipBase, dark ? QColor(0x50, 0x50, 0x56) : QColor(0xFF, 0xFF, 0xE1));
+  p.setColor(QPalette::ToolTipText, l.text);
+  p.setColor(QPalette::PlaceholderText, dark ? QColor(0x99, 0x99, 0x99) : QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Light, l.button.lighter(150));
+  p.setColor(QPalette::Midlight, l.button.lighter(120));
+  p.setColor(QPalette::Mid, l.button.darker(130));
+  p.setColor(QPalette::Dark, l.button.darker(160));
+  p.setColor(QPalette::Shadow, l.button.darker(300));
+  p.setColor(QPalette::Link, dark ? QColor(0x7A, 0xB8, 0xFF) : QColor(0x0B, 0x4E, 0xA2));
+  p.setColor(QPalette::LinkVisited, dark ? QColor(0xB0, 0x90, 0xFF) : QColor(0x55, 0x1A, 0x8B));
+  const QColor disabled = dark ? QColor(0x80, 0x80, 0x80) : QColor(0x90, 0x90, 0x90);
+  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    p.setColor(QPalette::Disabled, role, disabled);
+  // The selection stays visible when the control loses the focus.
+  p.setColor(QPalette::Inactive, QPalette::Highlight, l.highlight);
+  p.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::white);
+  return p;
+}
+
+}  // namespace
+
+QString LookName(int look) {
+  for (const Look& l : kLooks)
+    if (l.id == look) return QString::fromLatin1(l.name);
+  return {};
+}
+
+int ValidLook(int look) { return look >= kFirstLook && look <= kLastLook ? look : kDefaultLook; }
+
+void ApplyLookToApplication(int look) {
+  const Look& l = Find(ValidLook(look));
+  if (QStyle* style = QStyleFactory::create(QString::fromLatin1(l.widgetStyle))) QApplication::setStyle(style);
+  QApplication::setPalette(PaletteFor(l));
+}
+
+LookColors ColorsForLook(int look) {
+  LookColors c;
+  switch (ValidLook(look)) {
+    case 210:
+      c = {QColor(0xD4, 0xD0, 0xC8), QColor(0xD4, 0xD0, 0xC8), QColor(0xE4, 0xE1, 0xDA), QColor(0xD4, 0xD0, 0xC8),
+           QColor(0x80, 0x80, 0x80), QColor(0x0A, 0x24, 0x6A), Qt::white, Qt::black, QColor(0x80, 0x80, 0x80), Qt::white};
+      break;
+    case 211:
+      c = {QColor(0xF6, 0xF5, 0xF2), QColor(0xE2, 0xDF, 0xD6), QColor(0xFC, 0xFC, 0xFA), QColor(0xEC, 0xEA, 0xE4),
+           QColor(0xA8, 0xA4, 0x98), QColor(0xD6, 0xD3, 0xCA), Qt::black, Qt::black, QColor(0x6E, 0x6C, 0x66), Qt::white};
+      break;
+    case 212:
+      c = {QColor(0xF4, 0xF3, 0xEE), QColor(0xE0, 0xDE, 0xCE), QColor(0xFD, 0xFD, 0xFA), QColor(0xEC, 0xE9, 0xD8),
+           QColor(0xA6, 0xA2, 0x8C), QColor(0x31, 0x6A, 0xC5), Qt::white, Qt::black, QColor(0x31, 0x6A, 0xC5), Qt::white};
+      break;
+    case 213:
+      c = {QColor(0xDD, 0xEC, 0xFE), QColor(0x81, 0xA9, 0xE2), QColor(0xF0, 0xF6, 0xFF), QColor(0xC4, 0xDA, 0xFA),
+           QColor(0x6F, 0x92, 0xC9), QColor(0x5B, 0x86, 0xCC), Qt::white, Qt::black, QColor(0x3B, 0x61, 0xA6), Qt::white};
+      break;
+    case 214:
+      c = {QColor(0xF5, 0xF4, 0xEE), QColor(0xDB, 0xD8, 0xCB), QColor(0xFB, 0xFB, 0xF8), QColor(0xEA, 0xE8, 0xDF),
+           QColor(0xAC, 0xA8, 0x99), QColor(0xC1, 0xBE, 0xB3), Qt::black, Qt::black, QColor(0x5A, 0x5A, 0x5A), Qt::white};
+      break;
+    case 216:
+      c = {QColor(0x53, 0x53, 0x58), QColor(0x2E, 0x2E, 0x32), QColor(0x5E, 0x5E, 0x64), QColor(0x3C, 0x3C, 0x42),
+           QColor(0x1E, 0x1E, 0x20), QColor(0x2A, 0x2A, 0x2E), QColor(0xE6, 0xE6, 0xE6), QColor(0xF0, 0xF0, 0xF0),
+           QColor(0x24, 0x24, 0x28), QColor(0xF0, 0xF0, 0xF0)};
+      break;
+    case 217:
+      c = {QColor(0xF2, 0xF3, 0xF5), QColor(0xC9, 0xCE, 0xD6), QColor(0xFB, 0xFB, 0xFC), QColor(0xE2, 0xE5, 0xEA),
+           QColor(0xA4, 0xAB, 0xB6), QColor(0xC2, 0xC8, 0xD2), QColor(0x33, 0x3B, 0x48), QColor(0x33, 0x3B, 0x48),
+           QColor(0x6F, 0x7A, 0x8C), Qt::white};
+      break;
+    case 218:
+      c = {QColor(0xE9, 0xF5, 0xF6), QColor(0xA9, 0xD2, 0xD8), QColor(0xF6, 0xFC, 0xFC), QColor(0xD2, 0xEA, 0xEE),
+           QColor(0x7E, 0xB4, 0xBC), QColor(0x8C, 0xC4, 0xCC), QColor(0x10, 0x3C, 0x44), QColor(0x10, 0x3C, 0x44),
+           QColor(0x2E, 0x7E, 0x8C), Qt::white};
+      break;
+    case 215:
+    default:
+      c = {QColor(0xE3, 0xEE, 0xFB), QColor(0xBF, 0xD7, 0xF5), QColor(0xF5, 0xF9, 0xFE), QColor(0xD6, 0xE5, 0xF7),
+           QColor(0x8D, 0xB2, 0xE3), QColor(0xC2, 0xD8, 0xF1), QColor(0x15, 0x42, 0x8B), QColor(0x15, 0x42, 0x8B),
+           QColor(0x4A, 0x78, 0xB8), Qt::white};
+      break;
+  }
+  return c;
+}
+
+}  // namespace veltrane
