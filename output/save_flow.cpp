@@ -195,6 +195,7 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
     parser.outputColumnNames.clear();
 
     const DbResult ended = db.EndTable();
+    for (const std::string& note : db.tableNotes()) session.AddLogLine(note);
     session.lastSave.rowsWritten += db.tableRowsWritten();
     session.lastSave.rowsFailed += db.tableRowsFailed();
     session.entryCount = db.tableRowsWritten();
@@ -296,6 +297,8 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
 
   bool ok = true;
   const DbResult opened = db.Open(path, ChooseTextMode(parser));
+  // SQLite 2 stores every value as the text it was written as.
+  db.SetKeepTexts(sqlite2);
   if (!opened.ok) {
     LogError(session, opened.message);
     error = opened.message;
