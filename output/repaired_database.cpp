@@ -79,8 +79,8 @@ void RepairedDatabase::NoteFailure(const DbResult& result) {
   if (inTransaction_ && db_ != nullptr && sqlite3_get_autocommit(db_) != 0) {
     // The library rolled the whole transaction back: the table's rows are gone.
     inTransaction_ = false;
-    tableFailed_ += tableWritten_;
-    tableWritten_ = 0;
+    tableFailed_ += tableWritten_ - kept_.committedBefore;
+    tableWritten_ = kept_.committedBefore;
     lost = true;
   }
   if ((lost || EndsTheSave(result.code)) && !broken_) {
@@ -133,7 +133,7 @@ DbResult RepairedDatabase::Close() {
   inTransaction_ = false;
   inTable_ = false;
   // A table left in its text-keeping variant gets its own statement back.
-  if (kept_.active && !broken_) RestoreKeptTexts();
+  if (kept_.switched && !broken_) RestoreKeptTexts();
   kept_ = {};
   if (db_ == nullptr) return DbResult::Ok();
   const int rc = sqlite3_close_v2(db_);
@@ -233,14 +233,16 @@ DbResult RepairedDatabase::EndTable() {
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, &error);
   if (rc == SQLITE_OK) {
     inTransaction_ = false;
-    return kept_.active ? RestoreKeptTexts() : DbResult::Ok();
+    if (kept_.switched) return RestoreKeptTexts();
+    kept_ = {};
+    return DbResult::Ok();
   }
   DbResult result = DbResult::Fail(rc, error != nullptr ? error : sqlite3_errmsg(db_));
   sqlite3_free(error);
   if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   inTransaction_ = false;
-  tableFailed_ += tableWritten_;
-  tableWritten_ = 0;
+  tableFailed_ += tableWritten_ - kept_.committedBefore;
+  tableWritten_ = kept_.committedBefore;
   if (!broken_) {
     broken_ = true;
     brokenReason_ = result;
@@ -315,6 +317,28 @@ bool RepairedDatabase::WriteRow(const RecoveredRow& row) {
     ++tableFailed_;
     return false;
   }
+  if (kept_.active) {
+    // What each text of the row is bound as; a text its column would turn
+    // into another value needs the variant statement from this row on.
+    classified_.assign(row.values.size(), RecoveredValue{});
+    bool converts = false;
+    for (size_t i = 0; i < row.values.size() && i < kept_.affinity.size(); ++i) {
+      if (row.values[i].kind != RecoveredValue::Kind::Text || kept_.affinity[i] == 0) continue;
+      if (!ProbeText(kept_.affinity[i], row.values[i].bytes, classified_[i])) {
+        kept_.converts[i] = true;
+        converts = true;
+      }
+    }
+    if (converts && !kept_.switched) {
+      const DbResult switched = SwitchMidTable();
+      if (!switched.ok) {
+        ++tableFailed_;
+        NoteFailure(switched);
+        RowFailed(switched.message);
+        return false;
+      }
+    }
+  }
   Insert& insert = InsertFor(row);
   if (insert.statement == nullptr) {
     ++tableFailed_;
@@ -338,9 +362,8 @@ bool RepairedDatabase::WriteRow(const RecoveredRow& row) {
         break;
       case RecoveredValue::Kind::Text: {
         const size_t column = static_cast<size_t>(insert.columns[j]);
-        if (kept_.active && column < kept_.affinity.size() && kept_.affinity[column] != 0) {
-          RecoveredValue number;
-          if (!ProbeText(kept_.affinity[column], v.bytes, number)) kept_.converts[column] = true;
+        if (kept_.active && column < classified_.size()) {
+          const RecoveredValue& number = classified_[column];
           if (number.kind == RecoveredValue::Kind::Integer) {
             rc = sqlite3_bind_int64(st, p, number.integer);
             break;
@@ -463,15 +486,30 @@ DbResult RepairedDatabase::PrepareKeptTexts() {
   std::vector<bool> numeric;
   for (int a : kept.affinity) numeric.push_back(a != 0);
   const std::string variant = ReplaceTypes(kept.sql, kept.typeBegin, kept.typeEnd, numeric, false);
+  kept.variant = variant;
   kept.active = true;
   kept_ = std::move(kept);
-  const DbResult switched = SwitchTableSql(kept_.rowid, variant);
-  if (!switched.ok) kept_.active = false;
-  return switched;
+  return DbResult::Ok();
+}
+
+DbResult RepairedDatabase::SwitchMidTable() {
+  DbResult failure;
+  if (inTransaction_) {
+    if (!RunInternal("COMMIT", &failure)) return failure;
+    inTransaction_ = false;
+  }
+  kept_.committedBefore = tableWritten_;
+  kept_.switched = true;
+  const DbResult switched = SwitchTableSql(kept_.rowid, kept_.variant);
+  if (!switched.ok) return switched;
+  if (!RunInternal("BEGIN", &failure)) return failure;
+  inTransaction_ = true;
+  return DbResult::Ok();
 }
 
 DbResult RepairedDatabase::RestoreKeptTexts() {
-  if (!kept_.active) return DbResult::Ok();
+  if (!kept_.switched) return DbResult::Ok();
+  kept_.switched = false;
   kept_.active = false;
   const std::string final = ReplaceTypes(kept_.sql, kept_.typeBegin, kept_.typeEnd, kept_.converts, true);
   const TableShape shape = AnalyseTableShape(kept_.sql);

@@ -11,14 +11,15 @@
 //
 // Texts kept as texts (SetKeepTexts, for sources that store every value as
 // text): a column whose declared type has a numeric affinity would turn
-// "2.5e10" into 25000000000.0 and "007" into 7. For the rows of such a table
-// its sql in sqlite_master is switched to a variant without those types
-// (writable_schema, then the connection is reopened), so every value is
-// stored as bound: a number when the text is exactly what the column's own
-// affinity would make of it and render back, the text itself otherwise.
-// Afterwards the table's statement is restored; a column that holds a text
-// its affinity would convert (which integrity_check reports) keeps its
-// declared type in a comment instead, so that the file stays sound.
+// "2.5e10" into 25000000000.0 and "007" into 7. A text is bound as a number
+// when it is exactly what the column's own affinity makes of it and renders
+// back ("42", "3.25"), else as the text. The first row with a text that its
+// column would convert commits the rows so far and switches the table's sql
+// in sqlite_master to a variant without the numeric types (writable_schema,
+// then the connection is reopened), so that every value is stored as bound;
+// the rows go on in a second transaction. After the last row the statement
+// comes back, except that a column that holds such a text (which
+// integrity_check would report) keeps its declared type in a comment.
 #pragma once
 
 #include <cstdint>
@@ -120,6 +121,8 @@ class RepairedDatabase : public RowSink {
   DbResult SwitchTableSql(int64_t rowid, const std::string& sql);
   // Text-keeping preparation of the table just created; fills kept_.
   DbResult PrepareKeptTexts();
+  // Commits, switches to the variant statement and begins again.
+  DbResult SwitchMidTable();
   // The restore after the table's rows; adds to tableNotes_.
   DbResult RestoreKeptTexts();
   // The value a text becomes under affinity (1 INTEGER, 2 NUMERIC, 3 REAL):
@@ -152,9 +155,13 @@ class RepairedDatabase : public RowSink {
     std::vector<int> affinity;      // per column: 0 none, 1 INTEGER, 2 NUMERIC, 3 REAL
     std::vector<size_t> typeBegin, typeEnd;
     std::vector<bool> converts;     // a stored text that its affinity would convert
+    std::string variant;            // the statement without the numeric types
+    bool switched = false;          // the variant is in place
+    uint64_t committedBefore = 0;   // rows committed at the switch
   };
   bool keepTexts_ = false;
   KeptTexts kept_;
+  std::vector<RecoveredValue> classified_;  // the numbers the current row's texts are bound as
   std::vector<std::string> tableNotes_;
   sqlite3* probe_ = nullptr;  // in memory: what each affinity makes of a text
   sqlite3_stmt* probeInsert_[3] = {nullptr, nullptr, nullptr};
