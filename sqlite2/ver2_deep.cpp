@@ -131,7 +131,11 @@ bool Ver2DeepScan::MasterFields(std::string_view record, uint32_t size, std::str
   if (type != "table" && type != "index" && type != "view" && type != "trigger") return false;
   name = std::string(ver2::FieldText(record, fields[1]));
   root = RootNumber(ver2::FieldText(record, fields[3]));
-  return true;
+  // A row of a user table can look the same: a master record carries a
+  // CREATE statement, or is an automatic index without one.
+  const std::string sql = Lower(ver2::FieldText(record, fields[4]));
+  if (sql.empty()) return type == "index" && Lower(name).find("autoindex") != std::string::npos;
+  return sql.find("create") != std::string::npos;
 }
 
 bool Ver2DeepScan::ReadLostPage(uint32_t page, LostPage& lost, ver2::PageSet& overflow) {

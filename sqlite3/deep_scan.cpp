@@ -191,7 +191,10 @@ class DeepScan {
     out.name = row.values[1].bytes;
     out.rootPage = row.values[3].kind == RecoveredValue::Kind::Integer ? row.values[3].integer : 0;
     out.sql = row.values[4].kind == RecoveredValue::Kind::Text ? row.values[4].bytes : std::string();
-    return true;
+    // A row of a user table can look the same: a schema record carries a
+    // CREATE statement, or is an automatic index without one.
+    if (out.sql.empty()) return out.type == "index" && Lower(out.name).rfind("sqlite_autoindex_", 0) == 0;
+    return Lower(out.sql).find("create") != std::string::npos;
   }
 
   static std::string Key(const std::string& type, const std::string& name) { return type + '\n' + Lower(name); }

@@ -292,5 +292,22 @@ TEST(DeepOrphans, StaleCopiesAndForeignShapesStayApart) {
   EXPECT_EQ(Preview(*f, "lost_and_found_2").size(), intact->parser->pageHeaders[narrowLeaves.back() - 1].cellCount);
 }
 
+TEST(DeepOrphans, RowsThatLookLikeSchemaRecordsStayRows) {
+  TempDir dir;
+  const std::string db = dir.File("lookalike.db");
+  // Five columns, a type word first and a page number fourth, like the schema.
+  BuildDatabase(db,
+                {"CREATE TABLE journal(kind TEXT, name TEXT, owner TEXT, page INTEGER, note TEXT)",
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200) "
+                 "INSERT INTO journal SELECT 'table', 'x' || i, 'x' || i, i, 'moved on ' || i FROM n"},
+                512);
+  const int64_t root = RootOf(db, "journal");
+  ZeroPage(db, root, 512);
+  auto f = ScanFile(db);
+  EXPECT_EQ(TableItems(*f->session).size(), 1u);
+  EXPECT_EQ(Preview(*f, "journal").size(), 200u);
+  for (const std::string& line : f->observer.Log()) EXPECT_EQ(line.find("schema tree"), std::string::npos) << line;
+}
+
 }  // namespace
 }  // namespace veltrane::test
