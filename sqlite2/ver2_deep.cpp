@@ -93,9 +93,7 @@ Ver2DeepScan::Survey Ver2DeepScan::Walk(uint32_t root, Holder claim, CellFn&& ce
     // Only an empty table has a page without cells: its root.
     if (cells.empty() && p != root) s.complete = false;
     for (const Cell& c : cells) {
-      const uint64_t at = ver2::PageFile::PageOffset(p) + c.offset;
-      for (uint32_t o : ver2::OverflowPages(file_, at, c.header))
-        if (held_[o] == Holder::None) held_[o] = Holder::Overflow;
+      HoldOverflow(p, c);
       cell(p, c);
       if (c.header.leftChild != 0) push(c.header.leftChild);
     }
@@ -103,6 +101,20 @@ Ver2DeepScan::Survey Ver2DeepScan::Walk(uint32_t root, Holder claim, CellFn&& ce
     if (right != 0) push(right);
   }
   return s;
+}
+
+void Ver2DeepScan::HoldOverflow(uint32_t page, const Cell& cell) {
+  const uint32_t size = ver2::DataSize(cell.header);
+  if (size <= ver2::kLocalData || cell.offset + ver2::kOverflowPointerOffset + 4 > ver2::kPageSize) return;
+  uint8_t pointer[4] = {};
+  file_.reader().ReadAt(ver2::PageFile::PageOffset(page) + cell.offset + ver2::kOverflowPointerOffset, pointer, 4);
+  uint32_t next = ver2::Read32(ByteView(pointer, 4), 0, file_.order());
+  const uint64_t needed = (uint64_t{size} - ver2::kLocalData + ver2::kOverflowData - 1) / ver2::kOverflowData;
+  for (uint64_t k = 0; k < needed && IsPage(next) && held_[next] == Holder::None; ++k) {
+    held_[next] = Holder::Overflow;
+    file_.reader().ReadAt(ver2::PageFile::PageOffset(next), pointer, 4);
+    next = ver2::Read32(ByteView(pointer, 4), 0, file_.order());
+  }
 }
 
 void Ver2DeepScan::ReadFreelist() {
@@ -247,12 +259,14 @@ HostTable Ver2DeepScan::SurveyTable(int32_t k) {
     host.spanLast = std::max<uint64_t>(host.spanLast, p);
   }
   if (host.complete) return host;
-  // What its rows look like, for the lost pages to be compared with.
+  // What its rows look like, for the lost pages to be compared with; each
+  // overflow page serves one cell.
+  ver2::PageSet overflow(pages_);
   Walk(static_cast<uint32_t>(parts.rootPage), Holder::Tree, [&](uint32_t page, const Cell& c) {
     host.rowids.insert({c.rowid, c.rowid});
     const uint32_t size = ver2::DataSize(c.header);
     if (size == 0 || size > file_.reader().size) return;
-    const std::string data = file_.ReadCellData(ver2::PageFile::PageOffset(page) + c.offset, c.header);
+    const std::string data = file_.ReadCellData(ver2::PageFile::PageOffset(page) + c.offset, c.header, &overflow);
     const int columns = ver2::SoundRecordColumns(data, size);
     if (columns < 0) return;
     ++host.records;

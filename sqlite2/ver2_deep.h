@@ -67,6 +67,9 @@ class Ver2DeepScan {
   template <typename CellFn>
   Survey Walk(uint32_t root, Holder claim, CellFn&& cell);
   void ReadFreelist();
+  // Holds the overflow pages of a cell of page; a chain stops at a page
+  // held already, so that no page is followed twice in a scan.
+  void HoldOverflow(uint32_t page, const Cell& cell);
   // The fields of a master record: false when it is none.
   static bool MasterFields(std::string_view record, uint32_t size, std::string& type, std::string& name,
                            int64_t& root);

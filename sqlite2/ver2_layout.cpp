@@ -128,25 +128,6 @@ std::string PageFile::ReadCellData(uint64_t cellOffset, const Ver2CellHeader& he
   return data;
 }
 
-std::vector<uint32_t> OverflowPages(const PageFile& file, uint64_t cellOffset, const Ver2CellHeader& header) {
-  std::vector<uint32_t> pages;
-  const uint32_t size = DataSize(header);
-  if (size <= kLocalData) return pages;
-  const uint64_t pageEnd = (cellOffset / kPageSize + 1) * kPageSize;
-  if (cellOffset + kOverflowPointerOffset + 4 > pageEnd) return pages;
-  uint8_t pointer[4] = {};
-  file.reader().ReadAt(cellOffset + kOverflowPointerOffset, pointer, 4);
-  uint32_t next = Read32(ByteView(pointer, 4), 0, file.order());
-  const uint64_t needed = (uint64_t{size} - kLocalData + kOverflowData - 1) / kOverflowData;
-  std::unordered_set<uint32_t> seen;
-  while (pages.size() < needed && file.IsDataPage(next) && seen.insert(next).second) {
-    pages.push_back(next);
-    file.reader().ReadAt(PageFile::PageOffset(next), pointer, 4);
-    next = Read32(ByteView(pointer, 4), 0, file.order());
-  }
-  return pages;
-}
-
 std::vector<Ver2PageHeader> ReadPageHeaders(const PageFile& file) {
   std::vector<Ver2PageHeader> headers;
   headers.reserve(file.pageCount());

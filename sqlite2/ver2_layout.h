@@ -101,11 +101,6 @@ class PageFile {
   uint32_t pageCount_;
 };
 
-// The pages of the overflow chain of the cell at file offset cellOffset, in
-// chain order, as far as they are pages of the file met once (only their
-// next-page numbers are read).
-std::vector<uint32_t> OverflowPages(const PageFile& file, uint64_t cellOffset, const Ver2CellHeader& header);
-
 // Reads the 8-byte header of every whole page, in page order.
 std::vector<Ver2PageHeader> ReadPageHeaders(const PageFile& file);
 

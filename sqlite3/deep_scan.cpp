@@ -38,8 +38,9 @@ std::string Lower(std::string_view s) {
 }
 
 // The serial types of a cell's record. False when the record is not sound:
-// its header and the values it declares must fill the payload exactly.
-bool ReadSerialTypes(CellPayload& cell, std::vector<uint64_t>& types, std::string& scratch) {
+// its header and the values it declares must fill the payload exactly. A
+// header that reaches into the overflow chain is paid for from budget.
+bool ReadSerialTypes(CellPayload& cell, std::vector<uint64_t>& types, std::string& scratch, uint64_t& budget) {
   types.clear();
   const uint64_t length = cell.payloadLength();
   if (length == 0) return false;
@@ -49,6 +50,10 @@ bool ReadSerialTypes(CellPayload& cell, std::vector<uint64_t>& types, std::strin
   const unsigned first =
       ReadVarint(ByteView(reinterpret_cast<const uint8_t*>(scratch.data()), scratch.size()), 0, headerSize);
   if (headerSize < first + 1 || headerSize > length || headerSize > kMostHeaderBytes) return false;
+  if (headerSize > cell.localSize()) {
+    if (headerSize > budget) return false;
+    budget -= headerSize;
+  }
   if (headerSize > scratch.size() &&
       cell.Read(scratch.size(), headerSize - scratch.size(), scratch) != CellPayload::Status::Ok)
     return false;
@@ -209,7 +214,7 @@ class DeepScan {
       for (size_t i = 0; i < offsets.size(); ++i) {
         CellPayload cell(reader_, g_, bytes, offsets[i], sizes[i]);
         SchemaCandidate c;
-        if (cell.valid() && ReadSerialTypes(cell, types_, scratch_) && ReadSchemaCandidate(cell, c))
+        if (cell.valid() && ReadSerialTypes(cell, types_, scratch_, readBudget_) && ReadSchemaCandidate(cell, c))
           known_.insert(Key(c.type, c.name));
       }
     });
@@ -285,7 +290,7 @@ class DeepScan {
     bool schemaPage = false;
     for (size_t i = 0; i < offsets.size(); ++i) {
       CellPayload cell(reader_, g_, bytes, offsets[i], sizes[i]);
-      if (!cell.valid() || !ReadSerialTypes(cell, types_, scratch_)) continue;
+      if (!cell.valid() || !ReadSerialTypes(cell, types_, scratch_, readBudget_)) continue;
       if (schema != nullptr) {
         SchemaCandidate c;
         if (ReadSchemaCandidate(cell, c)) {
