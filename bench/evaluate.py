@@ -7,7 +7,9 @@ exactly, from `veltrane-recover save` and from SQLite's own
 A true row counts as recovered when a row of the same-named table, or of a
 lost-and-found table (its bookkeeping columns dropped), equals it as a whole:
 an integer equals a real of the same value, a text never equals a blob,
-reals compare exactly. Each recovered row matches at most one true row.
+reals compare exactly. Each recovered row matches at most one true row. The
+SQLite 2 cases compare every value as text (CAST AS TEXT), since SQLite 2
+keeps every value as the text it was written as.
 
     bench/evaluate.py --tool build/release/bin/veltrane-recover --ref build/reference/sqlite3-ref
 """
@@ -53,8 +55,9 @@ def quote(name):
     return '"' + name.replace('"', '""') + '"'
 
 
-def read_tables(path):
-    """{lower-case table name: (columns, rows)} of a database; {} when it cannot be read."""
+def read_tables(path, as_text=False):
+    """{lower-case table name: (columns, rows)} of a database; {} when it cannot be read.
+    as_text: every value as CAST(value AS TEXT), as the SQLite 2 library hands them out."""
     out = {}
     if not os.path.exists(path):
         return out
@@ -66,6 +69,10 @@ def read_tables(path):
             try:
                 cur = db.execute(f"SELECT * FROM {quote(name)}")
                 cols = [d[0] for d in cur.description]
+                if as_text:
+                    cur.close()
+                    texts = ", ".join(f"CAST({quote(c)} AS TEXT)" for c in cols)
+                    cur = db.execute(f"SELECT {texts} FROM {quote(name)}")
                 out[name.lower()] = (cols, cur.fetchall())
             except sqlite3.Error:
                 pass
@@ -120,12 +127,40 @@ def score(truth_tables, recovered):
     return found, total
 
 
+def sqlite2_ipk(sql, cols):
+    """The INTEGER PRIMARY KEY column of a SQLite 2 table (stored as NULL, its value is the rowid), or None."""
+    body = (sql or "")[(sql or "").find("(") + 1:]
+    depth, part, parts = 0, "", []
+    for ch in body:
+        if ch == "(":
+            depth += 1
+        elif ch == ")":
+            if depth == 0:
+                break
+            depth -= 1
+        if ch == "," and depth == 0:
+            parts.append(part)
+            part = ""
+        else:
+            part += ch
+    parts.append(part)
+    for p in parts:
+        words = p.upper().split()
+        if len(words) >= 4 and words[1] == "INTEGER" and words[2:4] == ["PRIMARY", "KEY"]:
+            name = p.split()[0].strip('"[]`')
+            for i, c in enumerate(cols):
+                if c.lower() == name.lower():
+                    return i
+    return None
+
+
 def sqlite2_truth(path):
     j = json.load(open(path))
+    sql = {m[1]: m[4] for m in j["sqlite_master"] if m[0] == "table"}
     tables = {}
     for name, rows in j["expected_rows"].items():
         cols = j["columns"][name]
-        tables[name] = {"columns": cols, "rows": rows, "ipk": None}
+        tables[name] = {"columns": cols, "rows": rows, "ipk": sqlite2_ipk(sql.get(name), cols)}
     return tables
 
 
@@ -197,8 +232,10 @@ def main():
             out_ref = os.path.join(work, "ref.db")
             run_tool(args.tool, src, out_tool)
             run_recover(args.ref, src, out_ref)
-            t_found, total = score(truth, read_tables(out_tool))
-            r_found, _ = score(truth, read_tables(out_ref))
+            # SQLite 2 keeps every value as text: the rows compare as texts.
+            as_text = name.startswith("sqlite2/")
+            t_found, total = score(truth, read_tables(out_tool, as_text))
+            r_found, _ = score(truth, read_tables(out_ref, as_text))
             results.append({"case": name, "rows": total, "tool": t_found, "recover": r_found})
             print(f"{name:48s} {total:7d}  tool {t_found:7d}  .recover {r_found:7d}", file=sys.stderr)
 

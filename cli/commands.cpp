@@ -154,7 +154,10 @@ uint64_t CountTableRows(RecoverySession& session, const TableView& t) {
   if (!session.parser || t.rootPage <= 0) return 0;
   session.parser->totalRows = 0;
   session.parser->rowProgress = 0;
-  return session.parser->CountRows(session.filePath, static_cast<uint64_t>(t.rootPage));
+  session.parser->currentTable = t.position;
+  const uint64_t rows = session.parser->CountRows(session.filePath, static_cast<uint64_t>(t.rootPage));
+  session.parser->currentTable = -1;
+  return rows;
 }
 
 const char* KindOf(int32_t group) {

@@ -174,7 +174,10 @@ uint64_t sqlite_base::SumCheckedTables(const std::function<uint64_t(uint64_t roo
     if (k < 0 || static_cast<size_t>(k) >= tableDescriptors.size()) continue;
     const TableDescriptorParts parts = ParseTableDescriptor(tableDescriptors[k]);
     if (parts.rootPage <= 0) continue;
+    // The parser may keep pages of its own for a table besides its tree.
+    currentTable = k;
     sum += count(static_cast<uint64_t>(parts.rootPage));
+    currentTable = -1;
   }
   return sum;
 }

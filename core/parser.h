@@ -162,7 +162,8 @@ class sqlite_base {
   void ResetModel();
 
   // Sum of count(root page) over the checked items of the tables group whose
-  // item data is a valid position in tableDescriptors.
+  // item data is a valid position in tableDescriptors; currentTable names
+  // the table during each count.
   uint64_t SumCheckedTables(const std::function<uint64_t(uint64_t rootPage)>& count);
 
   RecoverySession* owner = nullptr;
@@ -200,8 +201,9 @@ class sqlite_base {
 
   // Where insert mode hands the decoded rows (set by the table writer).
   RowSink* rowSink = nullptr;
-  // Position in tableDescriptors of the table that RecoverRows is asked for,
-  // -1 when unknown; set by the preview and the table writer.
+  // Position in tableDescriptors of the table that RecoverRows or CountRows
+  // is asked for, -1 when unknown; set by the preview, the table writer and
+  // the counts of the save.
   int32_t currentTable = -1;
   // Tables whose createStatements entry the column mapping replaced; the save
   // creates these from that statement so that they carry the mapped types.

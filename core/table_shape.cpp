@@ -167,6 +167,7 @@ class ShapeReader {
     ShapeColumn column;
     column.written = std::string(text_.substr(nameToken.begin, nameToken.end - nameToken.begin));
     column.name = nameToken.value;
+    column.nameEnd = column.typeBegin = column.typeEnd = nameToken.end;
 
     size_t k = b + 1;
     while (k < e && IsName(tokens_[k]) && !StartsColumnConstraint(tokens_[k])) ++k;
@@ -179,6 +180,8 @@ class ShapeReader {
     if (typeWords > 0) {
       const size_t from = tokens_[b + 1].begin;
       column.type = std::string(text_.substr(from, tokens_[k - 1].end - from));
+      column.typeBegin = from;
+      column.typeEnd = tokens_[k - 1].end;
     }
     integerType_.push_back(typeWords == 1 && !sized && EqualsIgnoreCaseAscii(tokens_[b + 1].value, "INTEGER"));
 
@@ -251,6 +254,16 @@ class ShapeReader {
 };
 
 }  // namespace
+
+Affinity AffinityOf(std::string_view declaredType) {
+  const std::string upper = ToUpperAscii(declaredType);
+  auto has = [&](const char* word) { return upper.find(word) != std::string::npos; };
+  if (has("INT")) return Affinity::Integer;
+  if (has("CHAR") || has("CLOB") || has("TEXT")) return Affinity::Text;
+  if (has("BLOB") || Trim(upper).empty()) return Affinity::Blob;
+  if (has("REAL") || has("FLOA") || has("DOUB")) return Affinity::Real;
+  return Affinity::Numeric;
+}
 
 TableShape AnalyseTableShape(std::string_view createTableText) {
   ShapeReader reader(createTableText, Tokenize(createTableText));

@@ -18,6 +18,11 @@ struct ShapeColumn {
   std::string written;   // the name as written, quotes included
   std::string name;      // the name without its quotes
   std::string type;      // the declared type as written ("" when none), e.g. DECIMAL(10,2)
+  // Where the name ends and the declared type stands in the text (typeBegin
+  // == typeEnd == nameEnd when there is no type).
+  size_t nameEnd = 0;
+  size_t typeBegin = 0;
+  size_t typeEnd = 0;
 };
 
 struct TableShape {
@@ -29,6 +34,12 @@ struct TableShape {
   bool withoutRowid = false;
   std::vector<int> primaryKey;  // column positions in key order
 };
+
+// The affinity SQLite gives a column of this declared type (the rules in
+// order: INT, then CHAR/CLOB/TEXT, then BLOB or no type, then REAL/FLOA/DOUB,
+// else NUMERIC).
+enum class Affinity { Integer, Text, Blob, Real, Numeric };
+Affinity AffinityOf(std::string_view declaredType);
 
 // Never fails: a text that is no CREATE TABLE gives an empty shape, a damaged
 // one the columns that could be read.

@@ -8,6 +8,18 @@
 // the rows before it stay. Failures that the file cannot recover from (disk
 // full, I/O errors, a transaction the library rolled back) break the
 // database: every later call fails at once, and the save ends.
+//
+// Texts kept as texts (SetKeepTexts, for sources that store every value as
+// text): a column whose declared type has a numeric affinity would turn
+// "2.5e10" into 25000000000.0 and "007" into 7. A text is bound as a number
+// when it is exactly what the column's own affinity makes of it and renders
+// back ("42", "3.25"), else as the text. The first row with a text that its
+// column would convert commits the rows so far and switches the table's sql
+// in sqlite_master to a variant without the numeric types (writable_schema,
+// then the connection is reopened), so that every value is stored as bound;
+// the rows go on in a second transaction. After the last row the statement
+// comes back, except that a column that holds such a text (which
+// integrity_check would report) keeps its declared type in a comment.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +60,10 @@ class RepairedDatabase : public RowSink {
   // entry point, so that a new file stores its text as UTF-16.
   DbResult Open(const std::string& path, TextMode mode);
   bool IsOpen() const { return db_ != nullptr; }
+  // Keeps every text value's text exactly (see above), from the next table on.
+  void SetKeepTexts(bool keep) { keepTexts_ = keep; }
+  // What the last table's writing had to change or check, one line each.
+  const std::vector<std::string>& tableNotes() const { return tableNotes_; }
   TextMode mode() const { return mode_; }
   // Closes the connection; a table still open is rolled back first.
   DbResult Close();
@@ -97,6 +113,23 @@ class RepairedDatabase : public RowSink {
   Insert& InsertFor(const RecoveredRow& row);
   void FinalizeInserts();
   void RowFailed(const std::string& message);
+  // Runs one statement of ours (pragmas allowed); false when it failed.
+  bool RunInternal(const std::string& sql, DbResult* failure = nullptr);
+  // Closes and opens the connection again (the schema is read anew).
+  DbResult Reopen();
+  // Writes sql as the statement of the sqlite_master row rowid, and reopens.
+  DbResult SwitchTableSql(int64_t rowid, const std::string& sql);
+  // Text-keeping preparation of the table just created; fills kept_.
+  DbResult PrepareKeptTexts();
+  // Commits, switches to the variant statement and begins again.
+  DbResult SwitchMidTable();
+  // The restore after the table's rows; adds to tableNotes_.
+  DbResult RestoreKeptTexts();
+  // The value a text becomes under affinity (1 INTEGER, 2 NUMERIC, 3 REAL):
+  // sets number when it is a number whose text is exactly text; returns
+  // false when the affinity would turn it into a number that reads back as
+  // another text.
+  bool ProbeText(int affinity, const std::string& text, RecoveredValue& number);
 
   sqlite3* db_ = nullptr;
   TextMode mode_ = TextMode::Utf8;
@@ -110,6 +143,29 @@ class RepairedDatabase : public RowSink {
   uint64_t tableFailed_ = 0;
   bool broken_ = false;
   DbResult brokenReason_;
+  std::string path_;
+  bool internal_ = false;  // read by the authorizer: our own pragmas pass
+
+  // Text keeping.
+  struct KeptTexts {
+    bool active = false;
+    int64_t rowid = 0;              // of the table's sqlite_master row
+    std::string name;               // as sqlite_master has it
+    std::string sql;                // as created
+    std::vector<int> affinity;      // per column: 0 none, 1 INTEGER, 2 NUMERIC, 3 REAL
+    std::vector<size_t> typeBegin, typeEnd;
+    std::vector<bool> converts;     // a stored text that its affinity would convert
+    std::string variant;            // the statement without the numeric types
+    bool switched = false;          // the variant is in place
+    uint64_t committedBefore = 0;   // rows committed at the switch
+  };
+  bool keepTexts_ = false;
+  KeptTexts kept_;
+  std::vector<RecoveredValue> classified_;  // the numbers the current row's texts are bound as
+  std::vector<std::string> tableNotes_;
+  sqlite3* probe_ = nullptr;  // in memory: what each affinity makes of a text
+  sqlite3_stmt* probeInsert_[3] = {nullptr, nullptr, nullptr};
+  sqlite3_stmt* probeSelect_[3] = {nullptr, nullptr, nullptr};
 
   friend int RepairedDatabaseAuthorizer(void*, int, const char*, const char*, const char*, const char*);
 };

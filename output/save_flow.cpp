@@ -175,7 +175,9 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
     parser.totalRows = 0;
     const int64_t keptProgress = parser.rowProgress;
     parser.rowProgress = 0;
+    parser.currentTable = k;
     const uint64_t rows = parser.CountRows(session.filePath, parts.rootPage > 0 ? static_cast<uint64_t>(parts.rootPage) : 0);
+    parser.currentTable = -1;
     parser.rowProgress = keptProgress;
     session.AddLogLine(Format("Table %s contain %s rows", parts.name.c_str(), Count(rows).c_str()));
 
@@ -194,6 +196,7 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
     parser.outputColumnNames.clear();
 
     const DbResult ended = db.EndTable();
+    for (const std::string& note : db.tableNotes()) session.AddLogLine(note);
     session.lastSave.rowsWritten += db.tableRowsWritten();
     session.lastSave.rowsFailed += db.tableRowsFailed();
     session.entryCount = db.tableRowsWritten();
@@ -295,6 +298,8 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
 
   bool ok = true;
   const DbResult opened = db.Open(path, ChooseTextMode(parser));
+  // SQLite 2 stores every value as the text it was written as.
+  db.SetKeepTexts(sqlite2);
   if (!opened.ok) {
     LogError(session, opened.message);
     error = opened.message;

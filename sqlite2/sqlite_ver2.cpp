@@ -7,6 +7,7 @@
 #include "core/session.h"
 #include "output/save_flow.h"
 #include "sqlite2/ver2_btree.h"
+#include "sqlite2/ver2_deep.h"
 
 namespace veltrane {
 
@@ -26,6 +27,7 @@ void sqlite_ver2::ParseFile(const std::string&) {
   session.startOffset = 0;
   session.progressCounter = 0;
   rowProgress = 0;
+  deep.Clear();
 
   uint8_t header[ver2::kFileHeaderSize];
   session.reader->ReadAt(0, header, sizeof header);
@@ -34,7 +36,11 @@ void sqlite_ver2::ParseFile(const std::string&) {
   const ver2::PageFile file(*session.reader, byteOrder);
   ver2PageHeaders = ver2::ReadPageHeaders(file);
   WalkMaster(file);
+  Ver2DeepScan deepScan(*this, file);
+  deepScan.SearchMasterRecords();
   DiscoverSchema();
+  deepScan.PlaceLostPages();
+  HandOverToTree(*this, session, false);
 }
 
 void sqlite_ver2::ReadMasterPayload(uint32_t dataSize, uint64_t cellOffset, ver2::PageSet* claimed) {
@@ -79,7 +85,6 @@ void sqlite_ver2::DiscoverSchema() {
     // Whatever the outcome, the next record is analysed on its own.
     AnalyseSqlite2Record(*this, session, std::string_view(record));
   }
-  HandOverToTree(*this, session, false);
 }
 
 }  // namespace veltrane

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "core/lost_and_found.h"
 #include "core/parser.h"
 #include "sqlite2/ver2_layout.h"
 
@@ -41,11 +42,13 @@ class sqlite_ver2 : public sqlite_base {
 
   // Byte order of the headers, taken from the file header by ParseFile.
   ver2::ByteOrder byteOrder = ver2::ByteOrder::Little;
+  // The pages the deep steps of the scan gave to tables besides their trees.
+  DeepFindings deep;
 
  private:
   // Collects the master records: every cell of the schema tree, in walk order.
   void WalkMaster(const ver2::PageFile& file);
-  // Finds and analyses the statement of every master record, then fills the tree.
+  // Finds and analyses the statement of every master record.
   void DiscoverSchema();
 };
 

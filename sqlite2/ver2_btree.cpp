@@ -74,4 +74,15 @@ bool WalkTree(const PageFile& file, const std::vector<Ver2PageHeader>& headers, 
   return true;
 }
 
+bool WalkPageCells(const PageFile& file, const std::vector<Ver2PageHeader>& headers, uint32_t page,
+                   PageSet& claimed, const WalkVisitor& visitor) {
+  if (page < 2 || page > std::min<uint64_t>(file.pageCount(), headers.size())) return true;
+  if (!claimed.Claim(page)) return true;  // served another cell or page already
+  if (visitor.enterPage && !visitor.enterPage(page)) return false;
+  const uint32_t first = headers[page - 1].firstCell;
+  if (first == 0) return true;
+  std::vector<uint32_t> children;
+  return ReadChain(file, page, first, claimed, visitor, children);
+}
+
 }  // namespace veltrane::ver2

@@ -50,4 +50,9 @@ struct WalkVisitor {
 bool WalkTree(const PageFile& file, const std::vector<Ver2PageHeader>& headers, uint32_t root,
               const WalkOptions& options, const WalkVisitor& visitor);
 
+// Visits the cells of one page only (its children are not followed); cells
+// read their data through claimed. False when the visitor ended the walk.
+bool WalkPageCells(const PageFile& file, const std::vector<Ver2PageHeader>& headers, uint32_t page,
+                   PageSet& claimed, const WalkVisitor& visitor);
+
 }  // namespace veltrane::ver2

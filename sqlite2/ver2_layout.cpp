@@ -166,6 +166,28 @@ std::vector<RecordField> DecodeRecordFields(std::string_view record, uint32_t re
   return fields;
 }
 
+int SoundRecordColumns(std::string_view record, uint32_t recordSize) {
+  if (recordSize == 0 || record.size() != recordSize) return -1;
+  const unsigned width = RecordOffsetWidth(recordSize);
+  const ByteView bytes(reinterpret_cast<const uint8_t*>(record.data()), record.size());
+  auto offset = [&](size_t i) {
+    uint32_t v = 0;
+    for (unsigned b = 0; b < width; ++b) v |= uint32_t{bytes.U8(i * width + b)} << (8 * b);
+    return v;
+  };
+  const uint32_t first = offset(0);
+  if (first % width != 0 || first / width < 2 || first > recordSize) return -1;
+  const size_t columns = first / width - 1;
+  uint32_t previous = first;
+  for (size_t i = 1; i <= columns; ++i) {
+    const uint32_t at = offset(i);
+    if (at < previous || at > recordSize) return -1;
+    if (at > previous && bytes.U8(at - 1) != 0) return -1;
+    previous = at;
+  }
+  return previous == recordSize ? static_cast<int>(columns) : -1;
+}
+
 std::string_view FieldText(std::string_view record, const RecordField& field) {
   if (field.start >= record.size()) return {};
   std::string_view bytes = record.substr(field.start, field.length);

@@ -120,6 +120,13 @@ struct RecordField {
 // runs past the bytes read is cut there.
 std::vector<RecordField> DecodeRecordFields(std::string_view record, uint32_t recordSize, int columnCount);
 
+// The column count of a record that is sound as SQLite 2 writes it, else -1:
+// the bytes read are the declared size, the first offset is a whole number
+// of offsets that leaves at least one column, the offsets never go back and
+// the last one is the record size, and every field that holds bytes ends with
+// its zero byte.
+int SoundRecordColumns(std::string_view record, uint32_t recordSize);
+
 // A field's text: its bytes up to the first zero byte.
 std::string_view FieldText(std::string_view record, const RecordField& field);
 

@@ -41,7 +41,13 @@ uint64_t sqlite_ver2::CountRows(std::string, uint64_t rootPage) {
     ++rowProgress;
     return true;
   };
-  ver2::WalkTree(file, ver2PageHeaders, static_cast<uint32_t>(rootPage), {}, visitor);
+  const DeepPages* extra = deep.For(currentTable);
+  if (extra == nullptr || !extra->lostAndFound)
+    ver2::WalkTree(file, ver2PageHeaders, static_cast<uint32_t>(rootPage), {}, visitor);
+  if (extra != nullptr) {
+    ver2::PageSet claimed(file.pageCount());
+    for (uint32_t page : extra->pages) ver2::WalkPageCells(file, ver2PageHeaders, page, claimed, visitor);
+  }
   return static_cast<uint64_t>(rowProgress);
 }
 
@@ -60,7 +66,8 @@ void sqlite_ver2::RecoverRows(std::string path, int32_t rootPage, int columnCoun
     rowProgress = 1;
     session.SetProgressRange(ProgressValue(announced));
   }
-  if (rootPage < 0) return;
+  const DeepPages* extra = deep.For(currentTable);
+  if (rootPage < 0 && extra == nullptr) return;
 
   const bool insert = session.insertRowsMode;
   const int keyColumn = keyMark >= 10 ? keyMark - 10 : -1;
@@ -71,13 +78,21 @@ void sqlite_ver2::RecoverRows(std::string path, int32_t rootPage, int columnCoun
     return true;
   };
 
+  // A lost_and_found table: the record's own columns, behind the page
+  // number and the rowid.
+  const bool lostAndFound = extra != nullptr && extra->lostAndFound;
+  const int recordColumns = lostAndFound ? extra->recordColumns : columnCount;
+  const int recordKey = lostAndFound ? -1 : keyColumn;
   ver2::WalkVisitor visitor;
   visitor.enterPage = [&](uint32_t) { return !stopped(); };
   visitor.cell = [&](const ver2::CellRef& cell) {
     if (stopped()) return false;
     cellHeader = cell.header;
     const std::string data = file.ReadCellData(cell.fileOffset, cell.header, cell.claimed);
-    const RecoveredRow row = ver2::DecodeRow(data, ver2::DataSize(cell.header), columnCount, keyColumn, cell.rowid);
+    RecoveredRow row = ver2::DecodeRow(data, ver2::DataSize(cell.header), recordColumns, recordKey, cell.rowid);
+    if (lostAndFound) {
+      row.values.insert(row.values.begin(), {RecoveredValue::Int(cell.page), RecoveredValue::Int(cell.rowid)});
+    }
     if (insert) {
       if (rowSink != nullptr && rowSink->WriteRow(row)) ++session.entryCount;
     } else {
@@ -87,7 +102,12 @@ void sqlite_ver2::RecoverRows(std::string path, int32_t rootPage, int columnCoun
     ++rowProgress;
     return true;
   };
-  ver2::WalkTree(file, ver2PageHeaders, static_cast<uint32_t>(rootPage), {}, visitor);
+  if (!lostAndFound && !ver2::WalkTree(file, ver2PageHeaders, static_cast<uint32_t>(rootPage), {}, visitor)) return;
+  if (extra != nullptr) {
+    ver2::PageSet claimed(file.pageCount());
+    for (uint32_t page : extra->pages)
+      if (!ver2::WalkPageCells(file, ver2PageHeaders, page, claimed, visitor)) return;
+  }
 }
 
 }  // namespace veltrane

@@ -512,7 +512,9 @@ bool TableTreeWalk::Run(int64_t root) {
     int fitting = 0;
     for (int bit = 0; bit < 32 && fitting < 2; ++bit) {
       const int64_t candidate = static_cast<int64_t>(static_cast<uint32_t>(p) ^ (1u << bit));
-      if (!named(candidate) || seen_[static_cast<size_t>(candidate)] || !isTablePage(candidate)) continue;
+      // Page 1 is the schema's root and never the child of a table.
+      if (candidate == 1 || !named(candidate) || seen_[static_cast<size_t>(candidate)] || !isTablePage(candidate))
+        continue;
       if (!RowidSpan(static_cast<uint32_t>(candidate), low, high) || !child.Fits(low, high)) continue;
       replacement = candidate;
       ++fitting;
@@ -535,6 +537,7 @@ bool TableTreeWalk::Run(int64_t root) {
     }
     seen_[page] = true;
     const PageHeader& header = pageHeaders_[page - 1];
+    Entered(page, header);
     if (IsTableLeaf(header.type)) return Leaf(page, header);
     if (!IsTableInterior(header.type) || stack.size() >= maxDepth_) return true;
     ReadPage(reader_, geometry_, page, buffer);

@@ -201,6 +201,9 @@ class TableTreeWalk {
   virtual void PageOutsideFile(int64_t) {}
   // A page met a second time in this walk (a cycle or a shared child).
   virtual void PageSeenBefore(uint32_t) {}
+  // Every page entered, before it is read (a leaf, an interior page, or a
+  // page of another kind, which is not read further).
+  virtual void Entered(uint32_t /*page*/, const PageHeader&) {}
   // A table leaf; false stops the walk.
   virtual bool Leaf(uint32_t page, const PageHeader& header) = 0;
   // An interior page whose damaged cell pointers were mended (ReadPageCells).

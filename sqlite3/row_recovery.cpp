@@ -58,14 +58,25 @@ bool RowEmitter::StopRequested() {
   return true;
 }
 
-void RowEmitter::Cell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind) {
+void RowEmitter::Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize,
+                      CellKind kind) {
   if (options_.insertMode) {
     ++session_.entryCount;
     session_.SetProgressPos(static_cast<uint32_t>(session_.progressCounter++));
   } else {
     session_.SetProgressPos(static_cast<uint32_t>(parser_.rowProgress++));
   }
-  if (Decode(page, cellOffset, cellSize, kind)) HandOver();
+  if (!Decode(page, cellOffset, cellSize, kind)) return;
+  if (!options_.pageAndRowid) {
+    HandOver(row_);
+    return;
+  }
+  prefixed_.rowid = row_.rowid;
+  prefixed_.values.clear();
+  prefixed_.values.push_back(RecoveredValue::Int(pageNumber));
+  prefixed_.values.push_back(RecoveredValue::Int(row_.rowid));
+  prefixed_.values.insert(prefixed_.values.end(), row_.values.begin(), row_.values.end());
+  HandOver(prefixed_);
 }
 
 bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind) {
@@ -124,13 +135,13 @@ void RowEmitter::LogMended(uint32_t page, uint32_t found, uint32_t dropped) {
                              page, dropped, found));
 }
 
-void RowEmitter::HandOver() {
+void RowEmitter::HandOver(const RecoveredRow& row) {
   if (options_.insertMode) {
-    if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row_);
+    if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row);
   } else {
-    listRow_.resize(row_.values.size());
-    for (size_t k = 0; k < row_.values.size(); ++k)
-      listRow_[k] = ValueText(row_.values[k], options_.utf16, options_.bigEndian);
+    listRow_.resize(row.values.size());
+    for (size_t k = 0; k < row.values.size(); ++k)
+      listRow_[k] = ValueText(row.values[k], options_.utf16, options_.bigEndian);
     session_.AddRecordRow(listRow_);
   }
   parser_.rowHasBlob = false;
@@ -156,7 +167,7 @@ bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
   if (cells.found != 0 || cells.dropped != 0) emitter_.LogMended(page, cells.found, cells.dropped);
   for (size_t i = 0; i < cells.offsets.size(); ++i) {
     if (StopRequested()) return false;
-    emitter_.Cell(bytes, cells.offsets[i], cells.sizes[i], CellKind::TableLeaf);
+    emitter_.Cell(page, bytes, cells.offsets[i], cells.sizes[i], CellKind::TableLeaf);
   }
   return true;
 }
@@ -190,7 +201,7 @@ void IndexRowRecovery::CellsMended(uint32_t page, const IndexPageCells& cells) {
 }
 
 bool IndexRowRecovery::Entry(const IndexPageCells& page, size_t cell) {
-  emitter_.Cell(page.bytes, page.offsets[cell], page.sizes[cell],
+  emitter_.Cell(page.page, page.bytes, page.offsets[cell], page.sizes[cell],
                 page.interior ? CellKind::IndexInterior : CellKind::IndexLeaf);
   return true;
 }

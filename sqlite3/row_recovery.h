@@ -35,6 +35,9 @@ struct RowRecoveryOptions {
   uint64_t stopPosition = 0;  // progress position sent when a stop is seen
   // Record field k holds table column fieldOrder[k]; empty: the same order.
   std::vector<int> fieldOrder;
+  // Rows of a lost_and_found table: the page number and the rowid go in
+  // front of the record's values.
+  bool pageAndRowid = false;
 };
 
 // The per-cell work both walks share: progress, decoding, hand-over.
@@ -46,8 +49,9 @@ class RowEmitter {
 
   // True (after sending the stop position) when a stop was requested.
   bool StopRequested();
-  // Counts the cell, moves the progress on, decodes it and hands the row on.
-  void Cell(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
+  // Counts the cell of page pageNumber, moves the progress on, decodes it and
+  // hands the row on.
+  void Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
   RecoverySession& session() { return session_; }
   // Records whose header had a flipped bit that was mended.
   uint64_t mendedHeaders() const { return mendedHeaders_; }
@@ -56,7 +60,7 @@ class RowEmitter {
 
  private:
   bool Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
-  void HandOver();
+  void HandOver(const RecoveredRow& row);
 
   sqlite_ver3& parser_;
   RecoverySession& session_;
@@ -69,6 +73,7 @@ class RowEmitter {
   uint64_t mendedHeaders_ = 0;
   RecoveredRow decoded_;  // in record order
   RecoveredRow row_;      // in table order
+  RecoveredRow prefixed_; // page number and rowid in front (lost_and_found)
   RecordRow listRow_;
 };
 

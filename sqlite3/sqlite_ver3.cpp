@@ -59,6 +59,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
   // Header phase.
   schemaPageNumber_ = 0;
   rootTablesFor_ = SIZE_MAX;
+  deep.Clear();
   session.progressCounter = 0;
   rowProgress = 0;
   textMode = 0;
@@ -156,6 +157,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
 
     SchemaTextSink sink;
     DiscoverSchema(*this, Geometry(), !utf8, sink);
+    RunDeepScan(*this, Geometry(), !utf8);
   } else {
     session.AddLogLine(Format("The text encoding %d of the file header is not read; no schema object is searched",
                               textMode));
@@ -225,10 +227,12 @@ uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || rootPage > INT64_MAX) return totalRows;
   const int64_t root = static_cast<int64_t>(rootPage);
-  if (IsWithoutRowidRoot(root))
-    totalRows += CountIndexEntries(*owner->reader, g, pageHeaders, root);
-  else
-    totalRows += CountTableRows(*owner->reader, g, pageHeaders, root);
+  if (IsWithoutRowidRoot(root)) return totalRows += CountIndexEntries(*owner->reader, g, pageHeaders, root);
+  const DeepPages* extra = deep.For(currentTable);
+  if (extra == nullptr || !extra->lostAndFound) totalRows += CountTableRows(*owner->reader, g, pageHeaders, root);
+  if (extra != nullptr)
+    for (uint32_t page : extra->pages)
+      if (page >= 1 && page <= pageHeaders.size()) totalRows += pageHeaders[page - 1].cellCount;
   return totalRows;
 }
 
@@ -280,7 +284,9 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   }
   const PageGeometry g = Geometry();
   if (g.pageSize == 0) return;
-  if (!g.IsPage(rootPage)) {
+  // Pages found outside the table's tree (all of a lost_and_found table's).
+  const DeepPages* extra = deep.For(currentTable);
+  if (!g.IsPage(rootPage) && extra == nullptr) {
     session.ShowMessage("File is corrupted");
     return;
   }
@@ -293,7 +299,7 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   options.insertMode = insert;
   options.stopPosition = stopPosition;
   uint64_t mended = 0;
-  if (IsWithoutRowidRoot(rootPage)) {
+  if (extra == nullptr && IsWithoutRowidRoot(rootPage)) {
     // The record holds the key columns first: put the row back in table order.
     options.fieldOrder = WithoutRowidFieldOrder(options.columnCount, ShapeOf(currentTable).primaryKey);
     IndexRowRecovery walk(*this, g, options);
@@ -301,8 +307,23 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
     mended = walk.emitter().mendedHeaders();
   } else {
     options.rowidAlias = RowidAliasColumn();
+    if (extra != nullptr && extra->lostAndFound) {
+      options.columnCount = std::clamp(extra->recordColumns, 0, 32767);
+      options.rowidAlias = -1;
+      options.pageAndRowid = true;
+    }
     RowRecovery walk(*this, g, options);
-    walk.Run(rootPage);
+    bool going = true;
+    if (extra == nullptr || !extra->lostAndFound) {
+      if (g.IsPage(rootPage))
+        going = walk.Run(rootPage);
+      else
+        session.AddLogLine(Format("The root page %d of the table lies outside the file; its rows come from the "
+                                  "pages found outside its tree",
+                                  rootPage));
+    }
+    if (extra != nullptr)
+      for (size_t i = 0; going && i < extra->pages.size(); ++i) going = walk.Run(extra->pages[i]);
     mended = walk.emitter().mendedHeaders();
   }
   if (mended != 0)

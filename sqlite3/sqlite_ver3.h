@@ -14,6 +14,7 @@
 
 #include "core/parser.h"
 #include "core/table_shape.h"
+#include "sqlite3/deep_scan.h"
 #include "sqlite3/page_table.h"
 
 namespace veltrane {
@@ -67,6 +68,8 @@ class sqlite_ver3 : public sqlite_base {
   int32_t schemaTextLength = 0;
   // The reserved-bytes field of the header (offset 20), read by ParseFile.
   uint8_t reservedBytes = 0;
+  // The pages the deep steps of the scan gave to tables besides their trees.
+  DeepFindings deep;
 
  private:
   // The page whose cells ReadSchemaText read last.

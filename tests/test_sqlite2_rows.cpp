@@ -97,8 +97,10 @@ TEST_F(Sqlite2Rows, InsertModeHandsTypedRowsToTheSinkOnly) {
 
 TEST_F(Sqlite2Rows, StopBeforeTheCallReadsNothing) {
   session().stopRequested = true;
+  // The scan has logged what it found outside the (missing) master tree.
+  const auto logged = observer().Log();
   EXPECT_TRUE(run_->Rows(3, 3, 10).empty());
-  EXPECT_TRUE(observer().Log().empty());
+  EXPECT_EQ(observer().Log(), logged);
   EXPECT_TRUE(observer().Positions().empty());
 }
 
