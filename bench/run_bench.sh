@@ -23,7 +23,8 @@ measure() {
   local best="" line
   for _ in $(seq "$runs"); do
     rm -f "$data"/out-*.db
-    line=$( { /usr/bin/time -f "%e %M" bash -c "$1" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+    /usr/bin/time -o "$data/time.txt" -f "%e %M" bash -c "$1" >/dev/null 2>&1 || true
+    line=$(tail -1 "$data/time.txt")
     if [ -z "$best" ] || awk -v a="${line% *}" -v b="${best% *}" 'BEGIN{exit !(a<b)}'; then best=$line; fi
   done
   echo "$best"
