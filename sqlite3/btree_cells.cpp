@@ -76,6 +76,45 @@ std::vector<uint16_t> ReadCellOffsets(const ByteView& page, uint32_t arrayOffset
   return offsets;
 }
 
+CellBounds BoundCells(const ByteView& page, const PageGeometry& geometry, const std::vector<uint16_t>& offsets) {
+  CellBounds b;
+  b.end.assign(offsets.size(), 0);
+  b.repeat.assign(offsets.size(), false);
+  const uint32_t pageEnd = std::min<uint32_t>(geometry.usableSize, static_cast<uint32_t>(page.size()));
+  std::vector<uint32_t> order(offsets.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return offsets[x] < offsets[y]; });
+
+  // What each distinct cell declares to keep on the page.
+  const uint64_t most = geometry.pageCount * uint64_t{geometry.usableSize} + geometry.usableSize;
+  uint64_t declared = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const uint32_t i = order[k];
+    const uint32_t c = offsets[i];
+    if (k > 0 && offsets[order[k - 1]] == c) {
+      b.repeat[i] = true;
+      ++b.repeats;
+      continue;
+    }
+    if (c == 0 || c >= pageEnd) continue;
+    uint64_t length = 0, rowid = 0;
+    const unsigned a = ReadVarint(page, c, length);
+    const unsigned r = ReadVarint(page, c + a, rowid);
+    const uint64_t local = LocalPayloadSize(std::min(length, most), geometry.usableSize);
+    declared += std::min<uint64_t>(a + r + local + (local < length ? 4 : 0), pageEnd - c);
+  }
+  if (declared <= kNestedCover * geometry.usableSize) return b;
+
+  b.nested = true;
+  uint32_t next = 0;  // the next greater distinct offset, 0 for none
+  for (size_t k = order.size(); k-- > 0;) {
+    const uint32_t i = order[k];
+    if (k + 1 < order.size() && offsets[order[k + 1]] != offsets[i]) next = offsets[order[k + 1]];
+    b.end[i] = next;
+  }
+  return b;
+}
+
 // ---- CellPayload ----
 
 CellPayload::CellPayload(Reader& reader, const PageGeometry& geometry, ByteView page, uint32_t cellOffset,
@@ -119,6 +158,7 @@ CellPayload::Status CellPayload::LoadOverflow(uint64_t index) {
   if (loadedIndex_ >= 0 && static_cast<uint64_t>(loadedIndex_) == index) return Status::Ok;
   if (loadedIndex_ < 0 || static_cast<uint64_t>(loadedIndex_) > index) {
     if (!geometry_.IsPage(firstOverflow_)) return Status::BadFirstPage;
+    if (!Own(firstOverflow_)) return Status::ChainEnded;
     seen_.clear();
     seen_.insert(firstOverflow_);
     ReadPage(reader_, geometry_, firstOverflow_, loaded_);
@@ -129,12 +169,19 @@ CellPayload::Status CellPayload::LoadOverflow(uint64_t index) {
     const uint32_t next = ByteView(loaded_.data(), loaded_.size()).BE32(0);
     if (next == 0) return Status::ChainEnded;
     if (!geometry_.IsPage(next)) return Status::BadNextPage;
-    if (!seen_.insert(next).second) return Status::ChainEnded;
+    if (!seen_.insert(next).second || !Own(next)) return Status::ChainEnded;
     ReadPage(reader_, geometry_, next, loaded_);
     loadedPage_ = next;
     ++loadedIndex_;
   }
   return Status::Ok;
+}
+
+bool CellPayload::Own(uint32_t page) {
+  if (claims_ == nullptr || own_.count(page) != 0) return true;
+  if (!claims_->Claim(page)) return false;
+  own_.insert(page);
+  return true;
 }
 
 CellPayload::Status CellPayload::Read(uint64_t offset, uint64_t count, std::string& out) {
@@ -167,11 +214,12 @@ CellPayload::Status CellPayload::Read(uint64_t offset, uint64_t count, std::stri
 // ---- schema records ----
 
 SchemaRecordText ReadSchemaRecord(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
-                                  uint64_t page, uint32_t cellIndex, uint32_t cellSize) {
+                                  uint64_t page, uint32_t cellIndex, uint32_t cellSize, OverflowClaims* claims) {
   SchemaRecordText result;
   const uint32_t cellOffset = pageBytes.BE16(PageGeometry::HeaderOffset(page) + 8 + 2 * cellIndex);
   CellPayload cell(reader, geometry, pageBytes, cellOffset, cellSize);
   if (!cell.valid() || cell.payloadLength() == 0) return result;
+  cell.ShareClaims(claims);
 
   // The record header: its size, then the serial types of type, name,
   // table name, root page and SQL text.
@@ -258,6 +306,7 @@ bool TableTreeWalk::Run(int64_t root) {
       return true;
     }
     seen_[page] = true;
+    if (!EnterPage(page)) return true;
     const PageHeader& header = pageHeaders_[page - 1];
     if (IsTableLeaf(header.type)) return Leaf(page, header);
     if (!IsTableInterior(header.type) || stack.size() >= maxDepth_) return true;
@@ -295,8 +344,11 @@ class RowCounter : public TableTreeWalk {
  public:
   using TableTreeWalk::TableTreeWalk;
   uint64_t count = 0;
+  WorkBudget* pages = nullptr;
 
  protected:
+  bool StopRequested() override { return pages != nullptr && pages->exhausted(); }
+  bool EnterPage(uint32_t) override { return pages == nullptr || pages->Spend(1); }
   bool Leaf(uint32_t, const PageHeader& header) override {
     count += header.cellCount;
     return true;
@@ -306,8 +358,9 @@ class RowCounter : public TableTreeWalk {
 }  // namespace
 
 uint64_t CountTableRows(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders,
-                        int64_t root) {
+                        int64_t root, WorkBudget* pages) {
   RowCounter counter(reader, geometry, pageHeaders);
+  counter.pages = pages;
   counter.Run(root);
   return counter.count;
 }

@@ -21,6 +21,9 @@ namespace {
 
 constexpr const char* kNoKeywordBox = "Endian descriptor is corrupted or file is corrupted";
 constexpr const char* kRanPastEndBox = "File is corrupted";
+constexpr const char* kTooMuchTextBox =
+    "The schema's cells hold far more text than the whole file: the file repeats its contents. The objects "
+    "found so far are kept; the rest of the schema is skipped.";
 
 // One walk of a subtree of the schema b-tree with one form of the analysis.
 class SchemaWalk : public TableTreeWalk {
@@ -30,7 +33,10 @@ class SchemaWalk : public TableTreeWalk {
         parser_(parser),
         session_(*parser.owner),
         utf16_(utf16),
-        sink_(sink) {}
+        sink_(sink),
+        claims_(geometry.pageCount) {
+    texts_.Reset(geometry.fileSize, kValueShare, kValueFloor);
+  }
 
   // Walks the subtree under page with the given form; rightChild marks the
   // right-most child of page 1, whose leaf gets the freeblock start rule.
@@ -55,10 +61,7 @@ class SchemaWalk : public TableTreeWalk {
   void PageSeenBefore(uint32_t page) override {
     session_.AddLogLine(Format("Schema page %u is named twice; it is read once", page));
   }
-  bool Leaf(uint32_t page, const PageHeader& header) override {
-    ReadLeaf(page, header);
-    return true;
-  }
+  bool Leaf(uint32_t page, const PageHeader& header) override { return ReadLeaf(page, header); }
 
  private:
   DdlForm Form() const {
@@ -66,18 +69,27 @@ class SchemaWalk : public TableTreeWalk {
     return first_ ? DdlForm::Utf8First : DdlForm::Utf8Second;
   }
 
-  void ReadLeaf(uint32_t page, const PageHeader& header) {
+  // False when the walk must end.
+  bool ReadLeaf(uint32_t page, const PageHeader& header) {
+    if (texts_.exhausted()) return false;
     std::vector<uint8_t> buffer;
     ReadPage(reader_, geometry_, page, buffer);
     const ByteView bytes(buffer.data(), buffer.size());
     const uint32_t array = PageGeometry::HeaderOffset(page) + 8;
     const uint32_t fit = array < buffer.size() ? static_cast<uint32_t>((buffer.size() - array) / 2) : 0;
     const uint16_t cells = static_cast<uint16_t>(std::min<uint32_t>(header.cellCount, fit));
-    if (cells == 0) return;
+    if (cells == 0) return true;
     const std::vector<uint16_t> offsets = ReadCellOffsets(bytes, array, cells);
     const std::vector<uint16_t> freeblocks =
         header.firstFreeblock != 0 ? ReadFreeblockChain(bytes, header.firstFreeblock, cells) : std::vector<uint16_t>{};
     const std::vector<uint32_t> sizes = EstimateCellSizes(offsets, freeblocks);
+    const CellBounds bounds = BoundCells(bytes, geometry_, offsets);
+    if (bounds.repeats != 0)
+      session_.AddLogLine(Format("Schema page %u names %u of its cells more than once; each cell is read once", page,
+                                 bounds.repeats));
+    if (bounds.nested)
+      session_.AddLogLine(
+          Format("The cells of schema page %u lie inside one another; each is read up to the next one", page));
 
     // The right-most child's freeblock start rule: while the current
     // freeblock lies at the start of the content area and the page has
@@ -105,12 +117,14 @@ class SchemaWalk : public TableTreeWalk {
         nextFree = bytes.BE16(current);
         freeSize = bytes.BE16(current + 2u);
       }
+      if (bounds.repeat[i]) continue;
       int64_t root = 0;
       DdlOutcome outcome;
       bool read;
       if (utf16_) {
         std::u16string text;
-        read = parser_.ReadSchemaText(page - 1, i, sizes[i], text, root);
+        read = parser_.ReadSchemaText(page - 1, i, sizes[i], text, root, bounds.end[i], &claims_);
+        if (read && !Spend(2 * text.size())) return false;
         if (read && !text.empty()) {
           parser_.wideTextBuffers.push_back(text);
           outcome = sink_.Analyse(std::u16string_view(text), root, Form(), i + 1, startAt);
@@ -118,7 +132,8 @@ class SchemaWalk : public TableTreeWalk {
         read = read && !text.empty();
       } else {
         std::string text;
-        read = parser_.ReadSchemaText(page - 1, i, sizes[i], text, root);
+        read = parser_.ReadSchemaText(page - 1, i, sizes[i], text, root, bounds.end[i], &claims_);
+        if (read && !Spend(text.size())) return false;
         if (read && !text.empty()) {
           parser_.textBuffers.push_back(text);
           outcome = sink_.Analyse(std::string_view(text), root, Form(), i + 1, startAt);
@@ -141,6 +156,15 @@ class SchemaWalk : public TableTreeWalk {
             Format("Schema record in cell %u of page %u ends inside its statement; it is skipped", i, page));
       }
     }
+    return true;
+  }
+
+  // Counts the bytes of a text read; false (after the box) when the texts of
+  // the scan have grown far beyond the file.
+  bool Spend(uint64_t bytes) {
+    if (texts_.Spend(bytes + 16)) return true;
+    session_.ShowMessage(kTooMuchTextBox);
+    return false;
   }
 
   sqlite_ver3& parser_;
@@ -152,6 +176,8 @@ class SchemaWalk : public TableTreeWalk {
   int64_t rootOfWalk_ = 0;
   bool noKeywordShown_ = false;
   bool ranPastEndShown_ = false;
+  OverflowClaims claims_;
+  WorkBudget texts_;  // the text bytes of the whole scan
 };
 
 }  // namespace

@@ -136,7 +136,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
 }
 
 bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::string& text,
-                                 int64_t& rootPage) {
+                                 int64_t& rootPage, uint32_t cellEnd, OverflowClaims* claims) {
   text.clear();
   rootPage = 0;
   const PageGeometry g = Geometry();
@@ -146,8 +146,9 @@ bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_
     ReadPage(*owner->reader, g, pageIndex + 1, schemaPage_);
     schemaPageNumber_ = uint64_t{pageIndex} + 1;
   }
-  SchemaRecordText record = ReadSchemaRecord(*owner->reader, g, ByteView(schemaPage_.data(), schemaPage_.size()),
-                                             pageIndex + 1, cellIndex, cellSize);
+  const ByteView page(schemaPage_.data(), schemaPage_.size());
+  SchemaRecordText record = ReadSchemaRecord(*owner->reader, g, cellEnd != 0 ? page.Sub(0, cellEnd) : page,
+                                             pageIndex + 1, cellIndex, cellSize, claims);
   if (record.status == SchemaRecordText::Status::ReadError) {
     owner->ShowMessage(kReadingBox);
     schemaTextLength = 0;
@@ -161,21 +162,33 @@ bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_
 }
 
 bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::u16string& text,
-                                 int64_t& rootPage) {
+                                 int64_t& rootPage, uint32_t cellEnd, OverflowClaims* claims) {
   std::string bytes;
   text.clear();
-  if (!ReadSchemaText(pageIndex, cellIndex, cellSize, bytes, rootPage)) return false;
+  if (!ReadSchemaText(pageIndex, cellIndex, cellSize, bytes, rootPage, cellEnd, claims)) return false;
   text = Utf16FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), false);
   return true;
 }
 
 // ---- row counts ----
 
+void sqlite_ver3::StartJobBounds() {
+  if (boundsJob_ == job) return;
+  boundsJob_ = job;
+  const PageGeometry g = Geometry();
+  jobValues_.Reset(g.fileSize, kValueShare, kValueFloor);
+  // A sound file's counts enter each page about twice in a save (the total,
+  // then each table's own count).
+  jobCountPages_.Reset(g.pageCount, 16, 4096);
+  jobShares_.Reset(g.pageCount);
+}
+
 uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
   if (owner == nullptr || !owner->reader) return totalRows;
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || rootPage > INT64_MAX) return totalRows;
-  totalRows += CountTableRows(*owner->reader, g, pageHeaders, static_cast<int64_t>(rootPage));
+  StartJobBounds();
+  totalRows += CountTableRows(*owner->reader, g, pageHeaders, static_cast<int64_t>(rootPage), &jobCountPages_);
   return totalRows;
 }
 
@@ -216,6 +229,10 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   options.utf16 = utf16Mode;
   options.insertMode = insert;
   options.stopPosition = stopPosition;
+  StartJobBounds();
+  options.values = &jobValues_;
+  if (insert) options.shares = &jobShares_;
+  options.table = currentTable;
   RowRecovery walk(*this, g, options);
   walk.Run(rootPage);
   rowHasBlob = false;
