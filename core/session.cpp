@@ -198,7 +198,7 @@ int RecoverySession::RunRecovery() {
   objectCount = 0;
   reader.reset();
 
-  reader = makeReader(filePath);
+  reader = readerFactory ? readerFactory(filePath) : makeReader(filePath);
   if (!reader) {
     ShowProgress(false);
     ShowMessage("The Database file used in another prog", "File_LOCKED", MessageStyle::Plain);

@@ -42,7 +42,7 @@ class WorkBudget {
 // What the value bytes of one job may add up to: kValueShare times the file,
 // and never less than kValueFloor.
 inline constexpr uint64_t kValueShare = 8;
-inline constexpr uint64_t kValueFloor = uint64_t{64} << 20;
+inline constexpr uint64_t kValueFloor = uint64_t{16} << 20;
 
 // How many different tables of one job may take rows from one page.
 inline constexpr uint8_t kPageShareLimit = 4;

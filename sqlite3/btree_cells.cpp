@@ -16,13 +16,17 @@ std::vector<uint16_t> ReadFreeblockChain(const ByteView& page, uint16_t firstFre
 }
 
 std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets,
-                                        const std::vector<uint16_t>& freeblocks) {
+                                        const std::vector<uint16_t>& freeblocks, uint64_t* steps) {
+  uint64_t work = 0;
   // Only the nearest greater offset can give the smallest extent: a freeblock
   // that cuts a farther neighbour short starts after the nearest one, or is one
   // that already cuts the nearest one short. So sort the distinct offsets and
   // look at the freeblocks between each pair of neighbours.
   std::vector<uint16_t> sorted(cellOffsets);
-  std::sort(sorted.begin(), sorted.end());
+  std::sort(sorted.begin(), sorted.end(), [&work](uint16_t a, uint16_t b) {
+    ++work;
+    return a < b;
+  });
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
 
   struct Freeblock {
@@ -32,7 +36,8 @@ std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets
   std::vector<Freeblock> blocks;
   blocks.reserve(freeblocks.size());
   for (size_t i = 0; i < freeblocks.size(); ++i) blocks.push_back({freeblocks[i], i});
-  std::sort(blocks.begin(), blocks.end(), [](const Freeblock& a, const Freeblock& b) {
+  std::sort(blocks.begin(), blocks.end(), [&work](const Freeblock& a, const Freeblock& b) {
+    ++work;
     return a.offset != b.offset ? a.offset < b.offset : a.order < b.order;
   });
 
@@ -42,10 +47,10 @@ std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets
     const uint16_t c = sorted[k];
     if (k + 1 < sorted.size()) {
       const uint16_t e = sorted[k + 1];
-      while (b < blocks.size() && blocks[b].offset <= c) ++b;
+      while (b < blocks.size() && blocks[b].offset <= c) ++b, ++work;
       // The freeblock latest in chain order among those strictly between c and e.
       const Freeblock* cut = nullptr;
-      for (size_t j = b; j < blocks.size() && blocks[j].offset < e; ++j)
+      for (size_t j = b; j < blocks.size() && blocks[j].offset < e; ++j, ++work)
         if (cut == nullptr || blocks[j].order > cut->order) cut = &blocks[j];
       sizeOf[k] = static_cast<uint32_t>((cut ? cut->offset : e) - c);
     } else if (!freeblocks.empty() && freeblocks[0] > c) {
@@ -55,9 +60,16 @@ std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets
 
   std::vector<uint32_t> sizes(cellOffsets.size());
   for (size_t i = 0; i < cellOffsets.size(); ++i) {
-    const size_t k = static_cast<size_t>(std::lower_bound(sorted.begin(), sorted.end(), cellOffsets[i]) - sorted.begin());
+    const size_t k = static_cast<size_t>(std::lower_bound(sorted.begin(), sorted.end(), cellOffsets[i],
+                                                          [&work](uint16_t a, uint16_t b) {
+                                                            ++work;
+                                                            return a < b;
+                                                          }) -
+                                         sorted.begin());
     sizes[i] = sizeOf[k];
   }
+  work += sorted.size();
+  if (steps != nullptr) *steps += work;
   return sizes;
 }
 
