@@ -336,7 +336,7 @@ FileOutcome RunShow(RecoverySession& session, ConsoleObserver& observer, const O
       text.pop_back();  // the closing brace: the rows follow
       while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
       console.Write(stdout, text + ",\n  \"rows\": [");
-      JsonRowsWriter writer(stdout);
+      JsonRowsWriter writer(stdout, table.columnNames.size());
       RunJob(session, [&] { session.RecoverTableInto(data, writer); });
       console.Write(stdout, std::string(writer.rows() ? "\n  ]" : "]") + "\n}\n");
     }

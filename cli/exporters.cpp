@@ -116,6 +116,7 @@ void CsvWriter::Field(const std::string& text, bool first) {
 void CsvWriter::WriteHeader(const std::vector<std::string>& names) {
   for (size_t i = 0; i < names.size(); ++i) Field(names[i], i == 0);
   std::fputs("\r\n", out_);
+  columns_ = names.size();
 }
 
 bool CsvWriter::WriteRow(const RecoveredRow& row) {
@@ -131,6 +132,7 @@ bool CsvWriter::WriteRow(const RecoveredRow& row) {
     }
     Field(text, i == 0);
   }
+  for (size_t i = row.values.size(); i < columns_; ++i) Field("", i == 0);
   std::fputs("\r\n", out_);
   ++rows_;
   return true;
@@ -157,6 +159,7 @@ nlohmann::json JsonValue(const RecoveredValue& v) {
 bool JsonRowsWriter::WriteRow(const RecoveredRow& row) {
   nlohmann::json values = nlohmann::json::array();
   for (const RecoveredValue& v : row.values) values.push_back(JsonValue(v));
+  for (size_t i = row.values.size(); i < columns_; ++i) values.push_back(JsonValue(RecoveredValue()));
   const nlohmann::json element = {{"rowid", row.rowid}, {"values", values}};
   const std::string text =
       (rows_ ? ",\n    " : "\n    ") + element.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

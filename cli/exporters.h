@@ -39,7 +39,8 @@ class SqlDumpWriter : public RowSink {
 };
 
 // One CSV file: a header line of the column names, then one line per row;
-// NULL (and a missing column) as an empty field, blobs as hexadecimal.
+// NULL (and a missing column) as an empty field, blobs as hexadecimal. A row
+// shorter than the header gets empty fields for the columns it lacks.
 class CsvWriter : public RowSink {
  public:
   explicit CsvWriter(FILE* out) : out_(out) {}
@@ -51,6 +52,7 @@ class CsvWriter : public RowSink {
   void Field(const std::string& text, bool first);
   FILE* out_;
   uint64_t rows_ = 0;
+  size_t columns_ = 0;
 };
 
 // The rows of one table as JSON array elements: [value, ...] with integers
@@ -58,12 +60,14 @@ class CsvWriter : public RowSink {
 // missing columns as {"missing": true}. The caller writes what surrounds them.
 class JsonRowsWriter : public RowSink {
  public:
-  explicit JsonRowsWriter(FILE* out) : out_(out) {}
+  explicit JsonRowsWriter(FILE* out, size_t columns = 0) : out_(out), columns_(columns) {}
+  // A row shorter than columns gets {"missing": true} for the columns it lacks.
   bool WriteRow(const RecoveredRow& row) override;
   uint64_t rows() const { return rows_; }
 
  private:
   FILE* out_;
+  size_t columns_;
   uint64_t rows_ = 0;
 };
 

@@ -197,6 +197,9 @@ bool MatchAt(std::basic_string_view<CharT> text, size_t pos, std::string_view wo
   return true;
 }
 
+// How many times its own text the entries of one index may hold together.
+constexpr size_t kIndexEntryShare = 8;
+
 struct KeywordHit {
   DdlKind kind = DdlKind::None;
   size_t pos = 0;
@@ -550,31 +553,57 @@ class Analysis {
     if (At(pos) == ')') return DdlResult::Skipped;
     const size_t nameStart = pos;
     auto& entries = Lists<CharT>::Indexes(model_);
-    // Every entry also keeps the whole statement as found, for the save.
+    // The last entry of the index also keeps the whole statement as found,
+    // for the save; the others keep an empty text (one copy per index).
     auto& sources = Lists<CharT>::IndexSources(model_);
-    const String whole = UpToZero<CharT>(text_.substr(p));
+    const size_t entriesBefore = entries.size();
     auto isSkipped = [](unsigned c) { return c == ' ' || c == '(' || c == ','; };
+    // Each entry copies the statement's beginning, so a column list of n
+    // columns would take n times the text. The entries of one index together
+    // hold at most kIndexEntryShare times its text; past that only the
+    // longest beginning is kept, the one the tree and the save use.
+    const size_t budget = kIndexEntryShare * (Length() - p);
+    size_t stored = 0;
+    size_t pending = 0;  // a beginning that was not stored, 0 for none
+    auto store = [&](size_t end) {
+      entries.push_back(String(text_.substr(p, end - p)));
+      sources.emplace_back();
+    };
+    auto finish = [&](DdlResult result) {
+      if (pending != 0) store(pending);
+      if (entries.size() > entriesBefore) sources.back() = UpToZero<CharT>(text_.substr(p));
+      return result;
+    };
+    auto keep = [&](size_t end) {
+      if (stored + (end - p) <= budget) {
+        store(end);
+        stored += end - p;
+        pending = 0;
+      } else {
+        pending = end;
+      }
+    };
+    auto ranPastEnd = [&] { return finish(DdlResult::RanPastEnd); };
     bool first = true;
     while (At(pos) != ')') {
-      if (pos >= Length()) return DdlResult::RanPastEnd;
+      if (pos >= Length()) return ranPastEnd();
       if (first) {
-        if (!SkipTo(pos, ' ')) return DdlResult::RanPastEnd;
+        if (!SkipTo(pos, ' ')) return ranPastEnd();
         if (!unique && rules_.indexLogHead != nullptr)
           session_.AddLogLine(rules_.indexLogHead + Utf8(nameStart, pos) + " is found");
         pos += 3;
       }
-      if (!SkipWhile(pos, isSkipped)) return DdlResult::RanPastEnd;
+      if (!SkipWhile(pos, isSkipped)) return ranPastEnd();
       if (first && !SkipWhile(pos, [](unsigned c) { return c != ' ' && c != '('; }))
-        return DdlResult::RanPastEnd;
+        return ranPastEnd();
       first = false;
-      if (!SkipWhile(pos, isSkipped)) return DdlResult::RanPastEnd;
+      if (!SkipWhile(pos, isSkipped)) return ranPastEnd();
       if (!SkipWhile(pos, [](unsigned c) { return c != ' ' && c != ',' && c != ')'; }))
-        return DdlResult::RanPastEnd;
+        return ranPastEnd();
       if (At(pos) == ' ') ++pos;
-      entries.push_back(String(text_.substr(p, pos - p)));
-      sources.push_back(whole);
+      keep(pos);
     }
-    return DdlResult::Done;
+    return finish(DdlResult::Done);
   }
 
   // ---- views and triggers ----

@@ -98,11 +98,21 @@ std::string CompleteStatement(const sqlite_base& model, int32_t group, int32_t p
     return {};
   if (group == -2) return text + ")" + TableOptionsOf(model, k);
   if (group == -3) {
+    // The whole statement is kept with the last entry of its index: the
+    // first later entry that holds one, as long as the entries continue
+    // this one's text.
     std::string whole;
-    if (k < model.indexSourceStatements.size())
-      whole = model.indexSourceStatements[k];
-    else if (k < model.wideIndexSourceStatements.size())
-      whole = Utf16ToUtf8(model.wideIndexSourceStatements[k]);
+    const bool isWide = k >= narrow->size();
+    const size_t count = isWide ? wide->size() : narrow->size();
+    for (size_t j = k; j < count && whole.empty(); ++j) {
+      if (isWide) {
+        if (j > k && (*wide)[j].compare(0, (*wide)[k].size(), (*wide)[k]) != 0) break;
+        if (j < model.wideIndexSourceStatements.size()) whole = Utf16ToUtf8(model.wideIndexSourceStatements[j]);
+      } else {
+        if (j > k && (*narrow)[j].compare(0, (*narrow)[k].size(), (*narrow)[k]) != 0) break;
+        if (j < model.indexSourceStatements.size()) whole = model.indexSourceStatements[j];
+      }
+    }
     std::string_view w = Trim(whole);
     while (!w.empty() && (w.back() == ';' || IsBlank(static_cast<unsigned char>(w.back())))) w.remove_suffix(1);
     if (!w.empty()) return std::string(w);

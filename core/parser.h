@@ -205,6 +205,9 @@ class sqlite_base {
   // is asked for, -1 when unknown; set by the preview, the table writer and
   // the counts of the save.
   int32_t currentTable = -1;
+  // The number of the session's job (scan, preview, save, ...) that runs
+  // now: state that a parser keeps for one job starts over when it changes.
+  uint64_t job = 0;
   // Tables whose createStatements entry the column mapping replaced; the save
   // creates these from that statement so that they carry the mapped types.
   std::set<int32_t> mappedTables;

@@ -118,16 +118,26 @@ size_t RecordList::AppendRow(const RecordRow& row) { return InsertRow(SIZE_MAX, 
 size_t RecordList::InsertRow(size_t index, const RecordRow& row) {
   std::function<void(const RecordRow&)> tap;
   bool stored = false;
+  size_t columns = 0;
   {
     std::lock_guard lock(mutex_);
     tap = tap_;
+    columns = headings_.size();
     if (index > rows_.size()) index = rows_.size();
     if (keepRows_) {
       rows_.insert(rows_.begin() + static_cast<long>(index), Pack(row));
       stored = true;
     }
   }
-  if (tap) tap(row);
+  if (tap) {
+    if (row.size() >= columns) {
+      tap(row);
+    } else {
+      RecordRow whole(row);
+      whole.resize(columns);
+      tap(whole);
+    }
+  }
   if (stored) Notify({RecordListChange::Kind::RowsAdded, index, 1});
   return index;
 }
@@ -158,7 +168,9 @@ RecordCell RecordList::Cell(size_t row, size_t column) const {
 RecordRow RecordList::Row(size_t row) const {
   std::lock_guard lock(mutex_);
   if (row >= rows_.size()) return {};
-  return Unpack(rows_[row]);
+  RecordRow cells = Unpack(rows_[row]);
+  if (cells.size() < headings_.size()) cells.resize(headings_.size());
+  return cells;
 }
 
 void RecordList::SetKeepRows(bool keep) {

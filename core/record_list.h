@@ -50,7 +50,8 @@ class RecordList {
   std::string ColumnHeading(size_t position) const;
   std::vector<std::string> ColumnHeadings() const;
 
-  // Rows.
+  // Rows. A row may hold fewer cells than there are columns: the cells after
+  // its last are empty, and Row and the tap hand it over with all of them.
   void ClearRows();
   size_t AppendRow(const RecordRow& row);
   size_t InsertRow(size_t index, const RecordRow& row);

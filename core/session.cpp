@@ -116,6 +116,7 @@ bool RecoverySession::FileUnchanged() {
 
 void RecoverySession::StartWorker(std::function<void()> body) {
   if (worker_.joinable()) worker_.join();
+  if (parser) ++parser->job;
   workerAlive_ = true;
   worker_ = std::thread([this, body = std::move(body)] {
     workerId_ = std::this_thread::get_id();
@@ -197,7 +198,7 @@ int RecoverySession::RunRecovery() {
   objectCount = 0;
   reader.reset();
 
-  reader = makeReader(filePath);
+  reader = readerFactory ? readerFactory(filePath) : makeReader(filePath);
   if (!reader) {
     ShowProgress(false);
     ShowMessage("The Database file used in another prog", "File_LOCKED", MessageStyle::Plain);

@@ -144,6 +144,9 @@ class RecoverySession {
   uint64_t entryCount = 0;
   std::unique_ptr<sqlite_base> parser;
   std::unique_ptr<Reader> reader;
+  // Makes the scan's reader; empty: makeReader (a test hands in a reader
+  // that counts what is read).
+  std::function<std::unique_ptr<Reader>(const std::string& path)> readerFactory;
 
   // The models that the window mirrors.
   ObjectTree tree;

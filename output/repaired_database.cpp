@@ -1,9 +1,13 @@
 #include "output/repaired_database.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "core/table_shape.h"
 #include "core/text.h"
@@ -30,6 +34,16 @@ bool EndsTheSave(int code) {
     default:
       return false;
   }
+}
+
+// fsync of a file (or folder); the error text, empty on success.
+std::string Flush(const std::string& path, bool folder) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd < 0) return std::strerror(errno);
+  const int rc = ::fsync(fd);
+  const int error = errno;
+  ::close(fd);
+  return rc == 0 ? std::string() : std::strerror(error);
 }
 
 std::string Placeholders(size_t count) {
@@ -122,8 +136,15 @@ DbResult RepairedDatabase::Reopen() {
     brokenReason_ = result;
     return result;
   }
+  sqlite3_exec(db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
   sqlite3_set_authorizer(db_, &RepairedDatabaseAuthorizer, this);
   return result;
+}
+
+void RepairedDatabase::LimitValueSize(uint64_t bytes) {
+  if (db_ == nullptr) return;
+  const int limit = bytes >= static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
+  sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, limit);
 }
 
 DbResult RepairedDatabase::Close() {
@@ -139,6 +160,13 @@ DbResult RepairedDatabase::Close() {
   const int rc = sqlite3_close_v2(db_);
   DbResult result = rc == SQLITE_OK ? DbResult::Ok() : DbResult::Fail(rc, sqlite3_errstr(rc));
   db_ = nullptr;
+  if (result.ok && !path_.empty()) {
+    const std::string error = Flush(path_, false);
+    if (!error.empty()) result = DbResult::Fail(SQLITE_IOERR, "the repaired database could not be written to the disk: " + error);
+    const size_t slash = path_.rfind('/');
+    Flush(slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash), true);
+  }
+  path_.clear();
   return result;
 }
 

@@ -57,7 +57,9 @@ class RepairedDatabase : public RowSink {
   RepairedDatabase& operator=(const RepairedDatabase&) = delete;
 
   // Opens or creates the file read-write. Utf16 opens it through the UTF-16
-  // entry point, so that a new file stores its text as UTF-16.
+  // entry point, so that a new file stores its text as UTF-16. The library
+  // does not wait for the disk after each transaction (a save of many tables
+  // would spend its time there); Close flushes the file once.
   DbResult Open(const std::string& path, TextMode mode);
   bool IsOpen() const { return db_ != nullptr; }
   // Keeps every text value's text exactly (see above), from the next table on.
@@ -65,7 +67,13 @@ class RepairedDatabase : public RowSink {
   // What the last table's writing had to change or check, one line each.
   const std::vector<std::string>& tableNotes() const { return tableNotes_; }
   TextMode mode() const { return mode_; }
-  // Closes the connection; a table still open is rolled back first.
+  // No text or blob, stored or computed by a statement of the file (a
+  // default, a check, a generated column), may be longer than bytes: a
+  // recovered value is never longer than the source file, and a hostile
+  // schema must not make every row allocate a gigabyte.
+  void LimitValueSize(uint64_t bytes);
+  // Closes the connection (a table still open is rolled back first) and
+  // flushes the file to the disk; a flush that fails is a failure.
   DbResult Close();
 
   // Runs the first statement of the text (what follows it is ignored, so a
@@ -132,6 +140,7 @@ class RepairedDatabase : public RowSink {
   bool ProbeText(int affinity, const std::string& text, RecoveredValue& number);
 
   sqlite3* db_ = nullptr;
+  std::string path_;
   TextMode mode_ = TextMode::Utf8;
   bool creatingTable_ = false;  // read by the authorizer
   bool inTable_ = false;
@@ -143,7 +152,6 @@ class RepairedDatabase : public RowSink {
   uint64_t tableFailed_ = 0;
   bool broken_ = false;
   DbResult brokenReason_;
-  std::string path_;
   bool internal_ = false;  // read by the authorizer: our own pragmas pass
 
   // Text keeping.

@@ -304,6 +304,10 @@ bool SaveRepairedDatabase(sqlite_base& parser, SourceFormat format) {
     LogError(session, opened.message);
     error = opened.message;
     ok = false;
+  } else if (session.reader) {
+    // A recovered value is never longer than the source; room for a few
+    // times that is left to what the schema's own expressions compute.
+    db.LimitValueSize(std::max<uint64_t>(4 * session.reader->size, uint64_t{1} << 20));
   }
   struct Group {
     TreeItemId root;

@@ -13,6 +13,7 @@
 
 #include "core/lost_and_found.h"
 #include "core/parser.h"
+#include "core/work_bounds.h"
 #include "sqlite2/ver2_layout.h"
 
 namespace veltrane {
@@ -46,6 +47,14 @@ class sqlite_ver2 : public sqlite_base {
   DeepFindings deep;
 
  private:
+  // Starts the bounds of the session's current job when it changed.
+  void StartJobBounds();
+  // The bounds of the job that runs now (see core/work_bounds.h).
+  uint64_t boundsJob_ = UINT64_MAX;
+  WorkBudget jobValues_;      // value bytes of every row walk of the job
+  WorkBudget jobCountPages_;  // pages entered by the row counts of the job
+  PageShares jobShares_;      // pages given to tables by the insert-mode walks
+
   // Collects the master records: every cell of the schema tree, in walk order.
   void WalkMaster(const ver2::PageFile& file);
   // Finds and analyses the statement of every master record.

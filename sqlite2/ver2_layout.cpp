@@ -154,7 +154,12 @@ std::vector<RecordField> DecodeRecordFields(std::string_view record, uint32_t re
     return v;
   };
   const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(record.size(), recordSize));
-  const size_t n = columnCount > 0 ? static_cast<size_t>(columnCount) : 0;
+  // Field i needs offsets i and i + 1: the columns whose offsets lie past the
+  // bytes read are not in the record (a short, damaged record), so a wide
+  // table of short records costs nothing for the columns they lack.
+  const size_t offsets = record.size() / width;
+  const size_t held = offsets > 0 ? offsets - 1 : 0;
+  const size_t n = std::min(columnCount > 0 ? static_cast<size_t>(columnCount) : 0, held);
   std::vector<RecordField> fields(n);
   uint32_t start = offset(0);
   for (size_t i = 0; i < n; ++i) {

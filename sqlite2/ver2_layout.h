@@ -117,7 +117,8 @@ struct RecordField {
 // The fields of a record of columnCount columns. recordSize is the size the
 // cell declares (it decides the offset width); record holds the bytes read.
 // A field whose offsets are out of order or past the record is NULL; one that
-// runs past the bytes read is cut there.
+// runs past the bytes read is cut there. Columns whose offsets the bytes read
+// do not hold get no field (the record ended before them).
 std::vector<RecordField> DecodeRecordFields(std::string_view record, uint32_t recordSize, int columnCount);
 
 // The column count of a record that is sound as SQLite 2 writes it, else -1:
@@ -132,7 +133,8 @@ std::string_view FieldText(std::string_view record, const RecordField& field);
 
 // The values of one row: a text for every field that holds bytes, NULL for an
 // empty field, and the row number for the empty field of the INTEGER PRIMARY
-// KEY column (keyColumn, -1 for none).
+// KEY column (keyColumn, -1 for none); one value per field, so the columns
+// after a short record's last are missing.
 RecoveredRow DecodeRow(std::string_view record, uint32_t recordSize, int columnCount, int keyColumn,
                        int32_t rowid);
 

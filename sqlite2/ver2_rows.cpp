@@ -30,12 +30,27 @@ RecordRow ListRow(const RecoveredRow& row) {
   return cells;
 }
 
+constexpr const char* kBudgetBox =
+    "The table's cells hold far more data than the whole file: the file repeats its contents. The rows read so "
+    "far are kept; the rest of the table is skipped.";
+
 }  // namespace
+
+void sqlite_ver2::StartJobBounds() {
+  if (boundsJob_ == job || owner == nullptr || !owner->reader) return;
+  boundsJob_ = job;
+  const uint64_t pages = owner->reader->size / ver2::kPageSize;
+  jobValues_.Reset(owner->reader->size, kValueShare, kValueFloor);
+  jobCountPages_.Reset(pages, 16, 4096);
+  jobShares_.Reset(pages);
+}
 
 uint64_t sqlite_ver2::CountRows(std::string, uint64_t rootPage) {
   if (owner == nullptr || !owner->reader || rootPage > UINT32_MAX) return static_cast<uint64_t>(rowProgress);
   const ver2::PageFile file(*owner->reader, byteOrder);
+  StartJobBounds();
   ver2::WalkVisitor visitor;
+  visitor.enterPage = [&](uint32_t) { return jobCountPages_.Spend(1); };
   visitor.cell = [&](const ver2::CellRef& cell) {
     cellHeader = cell.header;
     ++rowProgress;
@@ -83,15 +98,35 @@ void sqlite_ver2::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   const bool lostAndFound = extra != nullptr && extra->lostAndFound;
   const int recordColumns = lostAndFound ? extra->recordColumns : columnCount;
   const int recordKey = lostAndFound ? -1 : keyColumn;
+  // A page serves a few tables of a job (see PageShares); the cells of a
+  // page refused are passed over.
+  StartJobBounds();
+  bool skipPage = false;
+  bool sharesReported = false;
   ver2::WalkVisitor visitor;
-  visitor.enterPage = [&](uint32_t) { return !stopped(); };
+  visitor.enterPage = [&](uint32_t page) {
+    if (stopped()) return false;
+    skipPage = insert && !jobShares_.Take(page, currentTable);
+    if (skipPage && !sharesReported)
+      session.AddLogLine(Format("Page %u gave rows to %u other tables already; this table skips such pages", page,
+                                unsigned{kPageShareLimit}));
+    sharesReported = sharesReported || skipPage;
+    return true;
+  };
   visitor.cell = [&](const ver2::CellRef& cell) {
     if (stopped()) return false;
+    if (skipPage) return true;
     cellHeader = cell.header;
     const std::string data = file.ReadCellData(cell.fileOffset, cell.header, cell.claimed);
     RecoveredRow row = ver2::DecodeRow(data, ver2::DataSize(cell.header), recordColumns, recordKey, cell.rowid);
     if (lostAndFound) {
       row.values.insert(row.values.begin(), {RecoveredValue::Int(cell.page), RecoveredValue::Int(cell.rowid)});
+    }
+    uint64_t cost = 16;
+    for (const RecoveredValue& v : row.values) cost += v.bytes.size();
+    if (!jobValues_.Spend(cost)) {
+      session.ShowMessage(kBudgetBox);
+      return false;
     }
     if (insert) {
       if (rowSink != nullptr && rowSink->WriteRow(row)) ++session.entryCount;

@@ -16,13 +16,17 @@ std::vector<uint16_t> ReadFreeblockChain(const ByteView& page, uint16_t firstFre
 }
 
 std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets,
-                                        const std::vector<uint16_t>& freeblocks) {
+                                        const std::vector<uint16_t>& freeblocks, uint64_t* steps) {
+  uint64_t work = 0;
   // Only the nearest greater offset can give the smallest extent: a freeblock
   // that cuts a farther neighbour short starts after the nearest one, or is one
   // that already cuts the nearest one short. So sort the distinct offsets and
   // look at the freeblocks between each pair of neighbours.
   std::vector<uint16_t> sorted(cellOffsets);
-  std::sort(sorted.begin(), sorted.end());
+  std::sort(sorted.begin(), sorted.end(), [&work](uint16_t a, uint16_t b) {
+    ++work;
+    return a < b;
+  });
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
 
   struct Freeblock {
@@ -32,7 +36,8 @@ std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets
   std::vector<Freeblock> blocks;
   blocks.reserve(freeblocks.size());
   for (size_t i = 0; i < freeblocks.size(); ++i) blocks.push_back({freeblocks[i], i});
-  std::sort(blocks.begin(), blocks.end(), [](const Freeblock& a, const Freeblock& b) {
+  std::sort(blocks.begin(), blocks.end(), [&work](const Freeblock& a, const Freeblock& b) {
+    ++work;
     return a.offset != b.offset ? a.offset < b.offset : a.order < b.order;
   });
 
@@ -42,10 +47,10 @@ std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets
     const uint16_t c = sorted[k];
     if (k + 1 < sorted.size()) {
       const uint16_t e = sorted[k + 1];
-      while (b < blocks.size() && blocks[b].offset <= c) ++b;
+      while (b < blocks.size() && blocks[b].offset <= c) ++b, ++work;
       // The freeblock latest in chain order among those strictly between c and e.
       const Freeblock* cut = nullptr;
-      for (size_t j = b; j < blocks.size() && blocks[j].offset < e; ++j)
+      for (size_t j = b; j < blocks.size() && blocks[j].offset < e; ++j, ++work)
         if (cut == nullptr || blocks[j].order > cut->order) cut = &blocks[j];
       sizeOf[k] = static_cast<uint32_t>((cut ? cut->offset : e) - c);
     } else if (!freeblocks.empty() && freeblocks[0] > c) {
@@ -55,9 +60,16 @@ std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets
 
   std::vector<uint32_t> sizes(cellOffsets.size());
   for (size_t i = 0; i < cellOffsets.size(); ++i) {
-    const size_t k = static_cast<size_t>(std::lower_bound(sorted.begin(), sorted.end(), cellOffsets[i]) - sorted.begin());
+    const size_t k = static_cast<size_t>(std::lower_bound(sorted.begin(), sorted.end(), cellOffsets[i],
+                                                          [&work](uint16_t a, uint16_t b) {
+                                                            ++work;
+                                                            return a < b;
+                                                          }) -
+                                         sorted.begin());
     sizes[i] = sizeOf[k];
   }
+  work += sorted.size();
+  if (steps != nullptr) *steps += work;
   return sizes;
 }
 
@@ -277,6 +289,45 @@ PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHea
   return finish();
 }
 
+CellBounds BoundCells(const ByteView& page, const PageGeometry& geometry, const std::vector<uint16_t>& offsets) {
+  CellBounds b;
+  b.end.assign(offsets.size(), 0);
+  b.repeat.assign(offsets.size(), false);
+  const uint32_t pageEnd = std::min<uint32_t>(geometry.usableSize, static_cast<uint32_t>(page.size()));
+  std::vector<uint32_t> order(offsets.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return offsets[x] < offsets[y]; });
+
+  // What each distinct cell declares to keep on the page.
+  const uint64_t most = geometry.pageCount * uint64_t{geometry.usableSize} + geometry.usableSize;
+  uint64_t declared = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const uint32_t i = order[k];
+    const uint32_t c = offsets[i];
+    if (k > 0 && offsets[order[k - 1]] == c) {
+      b.repeat[i] = true;
+      ++b.repeats;
+      continue;
+    }
+    if (c == 0 || c >= pageEnd) continue;
+    uint64_t length = 0, rowid = 0;
+    const unsigned a = ReadVarint(page, c, length);
+    const unsigned r = ReadVarint(page, c + a, rowid);
+    const uint64_t local = LocalPayloadSize(std::min(length, most), geometry.usableSize);
+    declared += std::min<uint64_t>(a + r + local + (local < length ? 4 : 0), pageEnd - c);
+  }
+  if (declared <= kNestedCover * geometry.usableSize) return b;
+
+  b.nested = true;
+  uint32_t next = 0;  // the next greater distinct offset, 0 for none
+  for (size_t k = order.size(); k-- > 0;) {
+    const uint32_t i = order[k];
+    if (k + 1 < order.size() && offsets[order[k + 1]] != offsets[i]) next = offsets[order[k + 1]];
+    b.end[i] = next;
+  }
+  return b;
+}
+
 // ---- CellPayload ----
 
 CellPayload::CellPayload(Reader& reader, const PageGeometry& geometry, ByteView page, uint32_t cellOffset,
@@ -321,6 +372,7 @@ CellPayload::Status CellPayload::LoadOverflow(uint64_t index) {
   if (loadedIndex_ >= 0 && static_cast<uint64_t>(loadedIndex_) == index) return Status::Ok;
   if (loadedIndex_ < 0 || static_cast<uint64_t>(loadedIndex_) > index) {
     if (!geometry_.IsPage(firstOverflow_)) return Status::BadFirstPage;
+    if (!Own(firstOverflow_)) return Status::ChainEnded;
     seen_.clear();
     seen_.insert(firstOverflow_);
     ReadPage(reader_, geometry_, firstOverflow_, loaded_);
@@ -331,12 +383,19 @@ CellPayload::Status CellPayload::LoadOverflow(uint64_t index) {
     const uint32_t next = ByteView(loaded_.data(), loaded_.size()).BE32(0);
     if (next == 0) return Status::ChainEnded;
     if (!geometry_.IsPage(next)) return Status::BadNextPage;
-    if (!seen_.insert(next).second) return Status::ChainEnded;
+    if (!seen_.insert(next).second || !Own(next)) return Status::ChainEnded;
     ReadPage(reader_, geometry_, next, loaded_);
     loadedPage_ = next;
     ++loadedIndex_;
   }
   return Status::Ok;
+}
+
+bool CellPayload::Own(uint32_t page) {
+  if (claims_ == nullptr || own_.count(page) != 0) return true;
+  if (!claims_->Claim(page)) return false;
+  own_.insert(page);
+  return true;
 }
 
 CellPayload::Status CellPayload::Read(uint64_t offset, uint64_t count, std::string& out) {
@@ -373,16 +432,17 @@ CellPayload::Status CellPayload::Read(uint64_t offset, uint64_t count, std::stri
 // ---- schema records ----
 
 SchemaRecordText ReadSchemaRecord(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
-                                  uint64_t page, uint32_t cellIndex, uint32_t cellSize) {
+                                  uint64_t page, uint32_t cellIndex, uint32_t cellSize, OverflowClaims* claims) {
   const uint32_t cellOffset = pageBytes.BE16(PageGeometry::HeaderOffset(page) + 8 + 2 * cellIndex);
-  return ReadSchemaRecordAt(reader, geometry, pageBytes, cellOffset, cellSize);
+  return ReadSchemaRecordAt(reader, geometry, pageBytes, cellOffset, cellSize, claims);
 }
 
 SchemaRecordText ReadSchemaRecordAt(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
-                                    uint32_t cellOffset, uint32_t cellSize) {
+                                    uint32_t cellOffset, uint32_t cellSize, OverflowClaims* claims) {
   SchemaRecordText result;
   CellPayload cell(reader, geometry, pageBytes, cellOffset, cellSize);
   if (!cell.valid() || cell.payloadLength() == 0) return result;
+  cell.ShareClaims(claims);
 
   // The record header: its size, then the serial types of type, name,
   // table name, root page and SQL text.
@@ -446,6 +506,22 @@ TableTreeWalk::TableTreeWalk(Reader& reader, const PageGeometry& geometry, const
     : reader_(reader), geometry_(geometry), pageHeaders_(pageHeaders) {}
 
 bool TableTreeWalk::RowidSpan(uint32_t page, int64_t& low, int64_t& high) {
+  // Each page's span is read once per walk: many damaged children may ask
+  // for the same candidates.
+  const auto known = spans_.find(page);
+  if (known != spans_.end()) {
+    low = known->second.low;
+    high = known->second.high;
+    return known->second.any;
+  }
+  Span& span = spans_[page];
+  span.any = ReadRowidSpan(page, span.low, span.high);
+  low = span.low;
+  high = span.high;
+  return span.any;
+}
+
+bool TableTreeWalk::ReadRowidSpan(uint32_t page, int64_t& low, int64_t& high) {
   const PageHeader& header = pageHeaders_[page - 1];
   if (header.cellCount == 0) return false;
   const bool interior = IsTableInterior(header.type);
@@ -536,8 +612,8 @@ bool TableTreeWalk::Run(int64_t root) {
       return true;
     }
     seen_[page] = true;
+    if (!EnterPage(page)) return true;
     const PageHeader& header = pageHeaders_[page - 1];
-    Entered(page, header);
     if (IsTableLeaf(header.type)) return Leaf(page, header);
     if (!IsTableInterior(header.type) || stack.size() >= maxDepth_) return true;
     ReadPage(reader_, geometry_, page, buffer);
@@ -594,8 +670,11 @@ class RowCounter : public TableTreeWalk {
  public:
   using TableTreeWalk::TableTreeWalk;
   uint64_t count = 0;
+  WorkBudget* pages = nullptr;
 
  protected:
+  bool StopRequested() override { return pages != nullptr && pages->exhausted(); }
+  bool EnterPage(uint32_t) override { return pages == nullptr || pages->Spend(1); }
   bool Leaf(uint32_t, const PageHeader& header) override {
     count += header.cellCount;
     return true;
@@ -605,8 +684,9 @@ class RowCounter : public TableTreeWalk {
 }  // namespace
 
 uint64_t CountTableRows(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders,
-                        int64_t root) {
+                        int64_t root, WorkBudget* pages) {
   RowCounter counter(reader, geometry, pageHeaders);
+  counter.pages = pages;
   counter.Run(root);
   return counter.count;
 }

@@ -37,12 +37,14 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "core/bytes.h"
 #include "core/parser.h"
 #include "core/reader.h"
+#include "core/work_bounds.h"
 #include "sqlite3/page_table.h"
 
 namespace veltrane {
@@ -56,9 +58,11 @@ std::vector<uint16_t> ReadFreeblockChain(const ByteView& page, uint16_t firstFre
 // to the nearest greater cell offset, cut short at the last freeblock (in chain
 // order) that starts between the two; for the cell with no greater offset the
 // distance to the first freeblock when that lies after the cell, else 0 (the
-// cell reaches the page end).
+// cell reaches the page end). Sorting keeps the work at O(n log n) for a
+// page of n cells; when steps is given, the comparisons and loop steps are
+// added to it.
 std::vector<uint32_t> EstimateCellSizes(const std::vector<uint16_t>& cellOffsets,
-                                        const std::vector<uint16_t>& freeblocks);
+                                        const std::vector<uint16_t>& freeblocks, uint64_t* steps = nullptr);
 
 // Bytes that a value of serial type serialType occupies in a record body
 // (10 and 11 are reserved and take none).
@@ -99,6 +103,41 @@ struct PageCells {
 PageCells ReadPageCells(const ByteView& page, uint64_t pageNumber, const PageHeader& header,
                         const PageGeometry& geometry, CellKind kind);
 
+// How far the cells of one leaf may reach. In a sound page no two cells
+// overlap, so what the cells declare to keep on the page fits in it. A page
+// whose cells declare more than kNestedCover times its usable size holds cells
+// inside cells (each would repeat the bytes of the next): each of its cells
+// then ends where the next greater cell offset begins. A cell pointer that
+// repeats an earlier one of the page names the same cell again.
+inline constexpr uint64_t kNestedCover = 4;
+struct CellBounds {
+  std::vector<uint32_t> end;  // per cell: 0 (the page end), or the offset where the cell ends
+  std::vector<bool> repeat;   // per cell: its offset is one an earlier pointer named
+  bool nested = false;        // the page's cells were cut at their neighbours
+  uint32_t repeats = 0;
+};
+CellBounds BoundCells(const ByteView& page, const PageGeometry& geometry, const std::vector<uint16_t>& offsets);
+
+// The overflow pages that the cells of one walk have read. In a sound file
+// every overflow page belongs to one cell: a page that an earlier cell read
+// ends the chain of a later one (its bytes are the other cell's), so the cells
+// of a walk never read more overflow pages than the file holds.
+class OverflowClaims {
+ public:
+  explicit OverflowClaims(uint64_t pageCount) : claimed_(pageCount + 1, false) {}
+  OverflowClaims(const OverflowClaims&) = delete;
+  OverflowClaims& operator=(const OverflowClaims&) = delete;
+  // True when no cell read page before (it is now claimed).
+  bool Claim(uint32_t page) {
+    if (page >= claimed_.size() || claimed_[page]) return false;
+    claimed_[page] = true;
+    return true;
+  }
+
+ private:
+  std::vector<bool> claimed_;
+};
+
 // The payload of one cell (a table-leaf cell, or an index cell), read front to
 // back: the local part from the page buffer, the rest from the overflow chain, whose page numbers are
 // checked against the page count and followed at most once each.
@@ -130,6 +169,9 @@ class CellPayload {
 
   // A view of [offset, offset + count) when the range lies in the local part.
   bool LocalView(uint64_t offset, uint64_t count, ByteView& view) const;
+  // From now on the overflow pages are claimed in claims: a page another
+  // cell claimed ends the chain (Status::ChainEnded).
+  void ShareClaims(OverflowClaims* claims) { claims_ = claims; }
   // Appends the bytes of [offset, offset + count) to out; on a problem, what
   // was gathered before it stays appended and the status says why it stopped.
   Status Read(uint64_t offset, uint64_t count, std::string& out);
@@ -137,6 +179,8 @@ class CellPayload {
  private:
   // Makes overflow page `index` of the chain the loaded one.
   Status LoadOverflow(uint64_t index);
+  // False when another cell of the walk claimed page.
+  bool Own(uint32_t page);
 
   Reader& reader_;
   const PageGeometry& geometry_;
@@ -154,6 +198,8 @@ class CellPayload {
   uint32_t loadedPage_ = 0;
   std::vector<uint8_t> loaded_;
   std::unordered_set<uint32_t> seen_;
+  OverflowClaims* claims_ = nullptr;
+  std::unordered_set<uint32_t> own_;  // the pages this cell claimed
 };
 
 // What a schema record read delivers.
@@ -168,11 +214,13 @@ struct SchemaRecordText {
 // `page` (whole page in pageBytes). A regular record (an SQL text, a root page
 // stored as an integer of up to 8 bytes or a NULL) gives its SQL text and root
 // page; any other record gives its whole body, which still holds the text.
+// claims, when given, are the overflow pages of the walk (see OverflowClaims).
 SchemaRecordText ReadSchemaRecord(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
-                                  uint64_t page, uint32_t cellIndex, uint32_t cellSize);
+                                  uint64_t page, uint32_t cellIndex, uint32_t cellSize,
+                                  OverflowClaims* claims = nullptr);
 // The same for the cell at cellOffset.
 SchemaRecordText ReadSchemaRecordAt(Reader& reader, const PageGeometry& geometry, const ByteView& pageBytes,
-                                    uint32_t cellOffset, uint32_t cellSize);
+                                    uint32_t cellOffset, uint32_t cellSize, OverflowClaims* claims = nullptr);
 
 // Walk over a table b-tree: interior pages depth first in cell-pointer order,
 // the right-most child last; each page at most once per walk.
@@ -201,9 +249,9 @@ class TableTreeWalk {
   virtual void PageOutsideFile(int64_t) {}
   // A page met a second time in this walk (a cycle or a shared child).
   virtual void PageSeenBefore(uint32_t) {}
-  // Every page entered, before it is read (a leaf, an interior page, or a
-  // page of another kind, which is not read further).
-  virtual void Entered(uint32_t /*page*/, const PageHeader&) {}
+  // Asked before a page is entered (the first time in this walk); false
+  // skips the page and what lies below it.
+  virtual bool EnterPage(uint32_t) { return true; }
   // A table leaf; false stops the walk.
   virtual bool Leaf(uint32_t page, const PageHeader& header) = 0;
   // An interior page whose damaged cell pointers were mended (ReadPageCells).
@@ -220,12 +268,20 @@ class TableTreeWalk {
  private:
   // The smallest and largest rowid (key) of a table page; false when it has none.
   bool RowidSpan(uint32_t page, int64_t& low, int64_t& high);
+  bool ReadRowidSpan(uint32_t page, int64_t& low, int64_t& high);
+
+  struct Span {
+    bool any = false;
+    int64_t low = 0, high = 0;
+  };
+  std::unordered_map<uint32_t, Span> spans_;
 
   std::vector<bool> seen_;
 };
 
-// Number of cells on the table leaves under root.
+// Number of cells on the table leaves under root. With pages given, every
+// page entered spends one unit of it; the count ends where it runs out.
 uint64_t CountTableRows(Reader& reader, const PageGeometry& geometry, const std::vector<PageHeader>& pageHeaders,
-                        int64_t root);
+                        int64_t root, WorkBudget* pages = nullptr);
 
 }  // namespace veltrane

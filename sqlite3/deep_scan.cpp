@@ -110,18 +110,21 @@ class DeepScan {
   const PageHeader& Header(uint32_t p) const { return parser_.pageHeaders[p - 1]; }
   bool IsTablePage(uint32_t p) const { return IsTableLeaf(Header(p).type) || IsTableInterior(Header(p).type); }
 
-  // The cells of a table leaf read into page_: offsets and estimated sizes.
+  // The cells of a table leaf read into page_, as the row walk reads them:
+  // offsets and estimated sizes, each cell once (a pointer that repeats an
+  // earlier one of the page is left out).
   void LoadLeaf(uint32_t page, std::vector<uint16_t>& offsets, std::vector<uint32_t>& sizes) {
     ReadPage(reader_, g_, page, page_);
-    const ByteView bytes(page_.data(), page_.size());
-    const PageHeader& header = Header(page);
-    const uint32_t array = PageGeometry::HeaderOffset(page) + 8;
-    const uint32_t fit = array < page_.size() ? static_cast<uint32_t>((page_.size() - array) / 2) : 0;
-    const uint16_t cells = static_cast<uint16_t>(std::min<uint32_t>(header.cellCount, fit));
-    offsets = ReadCellOffsets(bytes, array, cells);
-    const std::vector<uint16_t> freeblocks =
-        header.firstFreeblock != 0 ? ReadFreeblockChain(bytes, header.firstFreeblock, cells) : std::vector<uint16_t>{};
-    sizes = EstimateCellSizes(offsets, freeblocks);
+    const ByteView bytes(page_.data(), PageBytesInFile(g_, page));
+    PageCells cells = ReadPageCells(bytes, page, Header(page), g_, CellKind::TableLeaf);
+    const CellBounds bounds = BoundCells(bytes, g_, cells.offsets);
+    offsets.clear();
+    sizes.clear();
+    for (size_t i = 0; i < cells.offsets.size(); ++i) {
+      if (bounds.repeat[i]) continue;
+      offsets.push_back(cells.offsets[i]);
+      sizes.push_back(cells.sizes[i]);
+    }
   }
 
   // Walks the table b-tree under root as the row walk does (each page once,
@@ -141,13 +144,14 @@ class DeepScan {
      protected:
       void PageOutsideFile(int64_t) override { complete = false; }
       void PageSeenBefore(uint32_t) override { complete = false; }
-      void Entered(uint32_t page, const PageHeader&) override {
+      bool EnterPage(uint32_t page) override {
         if (!scan_.IsTablePage(page)) {
           complete = false;
-          return;
+          return true;
         }
         if (scan_.holder_[page] == Holder::None) scan_.holder_[page] = claim_;
         if (entered_ != nullptr) entered_->push_back(page);
+        return true;
       }
       bool Leaf(uint32_t page, const PageHeader&) override {
         leaf_(page);

@@ -77,12 +77,18 @@ uint64_t RecordExtent(const ByteView& header, uint64_t payloadLength, int column
 }
 
 DecodeResult DecodeRecord(const ByteView& payload, PayloadEnd end, const RecordLayout& layout, RecoveredRow& row) {
+  return DecodeRecord(payload, end, layout, row, SIZE_MAX);
+}
+
+DecodeResult DecodeRecord(const ByteView& payload, PayloadEnd end, const RecordLayout& layout, RecoveredRow& row,
+                          size_t clean) {
   DecodeResult result;
   const size_t columns = layout.columnCount > 0 ? static_cast<size_t>(layout.columnCount) : 0;
+  const size_t dirty = std::min({row.values.size(), columns, clean});
   row.values.resize(columns);
-  for (RecoveredValue& v : row.values) {
-    v.kind = RecoveredValue::Kind::Missing;
-    v.bytes.clear();
+  for (size_t k = 0; k < dirty; ++k) {
+    row.values[k].kind = RecoveredValue::Kind::Missing;
+    row.values[k].bytes.clear();
   }
   const uint64_t have = payload.size();
   // Bytes the record declares but the payload does not give: the reason is
@@ -125,12 +131,14 @@ DecodeResult DecodeRecord(const ByteView& payload, PayloadEnd end, const RecordL
         if (types[k] < 12) part.resize(static_cast<size_t>(size), '\0');
         SetValue(row.values[k], types[k], reinterpret_cast<const uint8_t*>(part.data()), part.size(), layout,
                  static_cast<int>(k), row.rowid, result);
+        result.filled = k + 1;
       }
       result.cut = shortBy;
       return result;
     }
     SetValue(row.values[k], types[k], payload.data() + body, static_cast<size_t>(size), layout, static_cast<int>(k),
              row.rowid, result);
+    result.filled = k + 1;
     body += size;
   }
   if (headerCut) result.cut = shortBy;

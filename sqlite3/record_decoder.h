@@ -56,12 +56,19 @@ struct RecordLayout {
 struct DecodeResult {
   PayloadEnd cut = PayloadEnd::Complete;  // why the later columns are missing
   bool hasBlob = false;
+  size_t filled = 0;  // leading entries of row.values the record set; the rest are Missing
 };
 
 // Decodes the record whose payload bytes, as far as they could be read, are
 // in payload; end says why there are no more when the record declares more.
 // row.values gets one value per column; missing ones stay Missing.
 DecodeResult DecodeRecord(const ByteView& payload, PayloadEnd end, const RecordLayout& layout, RecoveredRow& row);
+// The same for a row whose entries from `clean` on are Missing already (the
+// filled count of the record decoded into it before): only the entries before
+// it are reset, so that a wide table of short records costs no work per
+// column it lacks.
+DecodeResult DecodeRecord(const ByteView& payload, PayloadEnd end, const RecordLayout& layout, RecoveredRow& row,
+                          size_t clean);
 
 // The bytes a record needs: its header and every value it declares, at most
 // payloadLength; header holds the payload's first bytes.

@@ -12,6 +12,9 @@ namespace {
 constexpr const char* kCorruptedBox = "File is corrupted";
 constexpr const char* kCellContentBox = "Corruption in file Cell content area";
 constexpr const char* kReadingBox = "Error in reading";
+constexpr const char* kBudgetBox =
+    "The table's cells hold far more data than the whole file: the file repeats its contents. The rows read so "
+    "far are kept; the rest of the table is skipped.";
 
 PayloadEnd EndOf(CellPayload::Status s) {
   switch (s) {
@@ -44,7 +47,10 @@ RowEmitter::RowEmitter(sqlite_ver3& parser, const PageGeometry& geometry, const 
       session_(*parser.owner),
       reader_(*parser.owner->reader),
       geometry_(geometry),
-      options_(options) {
+      options_(options),
+      claims_(geometry.pageCount) {
+  ownBudget_.Reset(geometry.fileSize, kValueShare, kValueFloor);
+  if (options_.values == nullptr) options_.values = &ownBudget_;
   layout_.columnCount = options.columnCount;
   layout_.rowidAlias = options.rowidAlias;
   layout_.utf16 = options.utf16;
@@ -58,32 +64,49 @@ bool RowEmitter::StopRequested() {
   return true;
 }
 
-void RowEmitter::Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize,
-                      CellKind kind) {
+bool RowEmitter::TakePage(uint32_t page) {
+  if (options_.shares == nullptr || options_.shares->Take(page, options_.table)) return true;
+  if (!sharesReported_)
+    session_.AddLogLine(Format("Page %u gave rows to %u other tables already; this table skips such pages", page,
+                               unsigned{kPageShareLimit}));
+  sharesReported_ = true;
+  return false;
+}
+
+void RowEmitter::Skip() {
   if (options_.insertMode) {
     ++session_.entryCount;
     session_.SetProgressPos(static_cast<uint32_t>(session_.progressCounter++));
   } else {
     session_.SetProgressPos(static_cast<uint32_t>(parser_.rowProgress++));
   }
-  if (!Decode(page, cellOffset, cellSize, kind)) return;
-  if (!options_.pageAndRowid) {
-    HandOver(row_);
-    return;
-  }
+}
+
+bool RowEmitter::Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize,
+                      CellKind kind) {
+  Skip();
+  if (!Decode(page, cellOffset, cellSize, kind)) return true;
+  // In table order the record's own count of values no longer says which
+  // entries it set.
+  const size_t filled = options_.fieldOrder.empty() ? filled_ : row_.values.size();
+  if (!options_.pageAndRowid) return HandOver(row_, filled);
   prefixed_.rowid = row_.rowid;
   prefixed_.values.clear();
   prefixed_.values.push_back(RecoveredValue::Int(pageNumber));
   prefixed_.values.push_back(RecoveredValue::Int(row_.rowid));
   prefixed_.values.insert(prefixed_.values.end(), row_.values.begin(), row_.values.end());
-  HandOver(prefixed_);
+  return HandOver(prefixed_, filled + 2);
 }
 
 bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind) {
   CellPayload cell(reader_, geometry_, page, cellOffset, cellSize, kind);
   // A payload of no byte holds no record (a zeroed cell, a page cut short).
   if (!cell.valid() || cell.payloadLength() == 0) return false;
+  cell.ShareClaims(&claims_);
   RecoveredRow& target = options_.fieldOrder.empty() ? row_ : decoded_;
+  // Entries from `clean` on are Missing already (see DecodeRecord); a row
+  // put back in table order was shuffled, so all of it is reset.
+  const size_t clean = options_.fieldOrder.empty() ? filled_ : SIZE_MAX;
   target.rowid = cell.rowid();
   const uint64_t length = cell.payloadLength();
   DecodeResult result;
@@ -103,7 +126,7 @@ bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cell
         ++mendedHeaders_;
       }
     }
-    result = DecodeRecord(local, PayloadEnd::Complete, layout_, target);
+    result = DecodeRecord(local, PayloadEnd::Complete, layout_, target, clean);
   } else {
     // Gather the header, then as much of the payload as the record declares.
     gathered_.clear();
@@ -115,7 +138,7 @@ bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cell
       if (extent > gathered_.size()) status = cell.Read(gathered_.size(), extent - gathered_.size(), gathered_);
     }
     result = DecodeRecord(ByteView(reinterpret_cast<const uint8_t*>(gathered_.data()), gathered_.size()),
-                          EndOf(status), layout_, target);
+                          EndOf(status), layout_, target, clean);
   }
   if (!options_.fieldOrder.empty()) {
     row_.rowid = decoded_.rowid;
@@ -126,6 +149,7 @@ bool RowEmitter::Decode(const ByteView& page, uint16_t cellOffset, uint32_t cell
   if (result.cut == PayloadEnd::CellContent) session_.ShowMessage(kCellContentBox);
   if (result.cut == PayloadEnd::Reading) session_.ShowMessage(kReadingBox);
   parser_.rowHasBlob = result.hasBlob;
+  filled_ = result.filled;
   return true;
 }
 
@@ -135,16 +159,28 @@ void RowEmitter::LogMended(uint32_t page, uint32_t found, uint32_t dropped) {
                              page, dropped, found));
 }
 
-void RowEmitter::HandOver(const RecoveredRow& row) {
+bool RowEmitter::HandOver(const RecoveredRow& row, size_t filled) {
+  filled = std::min(filled, row.values.size());
+  // Each row costs its value bytes and a little for itself.
+  uint64_t cost = 16;
+  for (size_t k = 0; k < filled; ++k) cost += row.values[k].bytes.size();
+  if (!options_.values->Spend(cost)) {
+    session_.ShowMessage(kBudgetBox);
+    return false;
+  }
   if (options_.insertMode) {
     if (parser_.rowSink != nullptr) parser_.rowSink->WriteRow(row);
   } else {
-    listRow_.resize(row.values.size());
-    for (size_t k = 0; k < row.values.size(); ++k)
-      listRow_[k] = ValueText(row.values[k], options_.utf16, options_.bigEndian);
+    // The columns after the record's last stay out of the list (they show
+    // empty), so that a wide table of short records takes no memory for them.
+    size_t n = filled;
+    while (n > 0 && row.values[n - 1].kind == RecoveredValue::Kind::Missing) --n;
+    listRow_.resize(n);
+    for (size_t k = 0; k < n; ++k) listRow_[k] = ValueText(row.values[k], options_.utf16, options_.bigEndian);
     session_.AddRecordRow(listRow_);
   }
   parser_.rowHasBlob = false;
+  return true;
 }
 
 // ---- rowid tables ----
@@ -165,12 +201,26 @@ bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
   const ByteView bytes(page_.data(), PageBytesInFile(geometry_, page));
   const PageCells cells = ReadPageCells(bytes, page, header, geometry_, CellKind::TableLeaf);
   if (cells.found != 0 || cells.dropped != 0) emitter_.LogMended(page, cells.found, cells.dropped);
+  const CellBounds bounds = BoundCells(bytes, geometry_, cells.offsets);
+  RecoverySession& session = emitter_.session();
+  if (bounds.repeats != 0)
+    session.AddLogLine(Format("Page %u names %u of its cells more than once; each cell is read once", page,
+                              bounds.repeats));
+  if (bounds.nested)
+    session.AddLogLine(Format("The cells of page %u lie inside one another; each is read up to the next one", page));
   for (size_t i = 0; i < cells.offsets.size(); ++i) {
     if (StopRequested()) return false;
-    emitter_.Cell(page, bytes, cells.offsets[i], cells.sizes[i], CellKind::TableLeaf);
+    if (bounds.repeat[i]) {
+      emitter_.Skip();
+      continue;
+    }
+    const ByteView cell = bounds.end[i] != 0 ? bytes.Sub(0, bounds.end[i]) : bytes;
+    if (!emitter_.Cell(page, cell, cells.offsets[i], cells.sizes[i], CellKind::TableLeaf)) return false;
   }
   return true;
 }
+
+bool RowRecovery::EnterPage(uint32_t page) { return emitter_.TakePage(page); }
 
 void RowRecovery::CellsMended(uint32_t page, const PageCells& cells) {
   emitter_.LogMended(page, cells.found, cells.dropped);
@@ -201,9 +251,8 @@ void IndexRowRecovery::CellsMended(uint32_t page, const IndexPageCells& cells) {
 }
 
 bool IndexRowRecovery::Entry(const IndexPageCells& page, size_t cell) {
-  emitter_.Cell(page.page, page.bytes, page.offsets[cell], page.sizes[cell],
-                page.interior ? CellKind::IndexInterior : CellKind::IndexLeaf);
-  return true;
+  return emitter_.Cell(page.page, page.bytes, page.offsets[cell], page.sizes[cell],
+                       page.interior ? CellKind::IndexInterior : CellKind::IndexLeaf);
 }
 
 }  // namespace veltrane

@@ -12,6 +12,13 @@
 // overflowing one is gathered from its chain as far as the record needs. A
 // damaged value ends its row (the later columns missing) and never the rest
 // of the page.
+//
+// The work is bounded by the file, whatever it holds: a cell pointer that
+// repeats one of its page is read once, the cells of a page whose cells lie
+// inside one another end at their neighbours, an overflow page serves one
+// cell of the walk, a page serves a few tables of a job (shares), and the
+// values of a job together stay within a budget; when that runs out the rest
+// of the table is skipped with a message.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +45,9 @@ struct RowRecoveryOptions {
   // Rows of a lost_and_found table: the page number and the rowid go in
   // front of the record's values.
   bool pageAndRowid = false;
+  WorkBudget* values = nullptr;  // the job's value bytes; null: the walk's own
+  PageShares* shares = nullptr;  // the job's page shares; null: none
+  int32_t table = -1;            // the table the shares count for
 };
 
 // The per-cell work both walks share: progress, decoding, hand-over.
@@ -50,8 +60,13 @@ class RowEmitter {
   // True (after sending the stop position) when a stop was requested.
   bool StopRequested();
   // Counts the cell of page pageNumber, moves the progress on, decodes it and
-  // hands the row on.
-  void Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
+  // hands the row on; false when the job's value budget ran out (the
+  // message is shown).
+  bool Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
+  // Counts a cell that is not read (the progress moves on).
+  void Skip();
+  // The share of `page` for this table (see PageShares); false: skip it.
+  bool TakePage(uint32_t page);
   RecoverySession& session() { return session_; }
   // Records whose header had a flipped bit that was mended.
   uint64_t mendedHeaders() const { return mendedHeaders_; }
@@ -60,7 +75,9 @@ class RowEmitter {
 
  private:
   bool Decode(const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
-  void HandOver(const RecoveredRow& row);
+  // Hands row on, its first `filled` values set by the record; false when
+  // the job's value budget ran out.
+  bool HandOver(const RecoveredRow& row, size_t filled);
 
   sqlite_ver3& parser_;
   RecoverySession& session_;
@@ -75,6 +92,10 @@ class RowEmitter {
   RecoveredRow row_;      // in table order
   RecoveredRow prefixed_; // page number and rowid in front (lost_and_found)
   RecordRow listRow_;
+  size_t filled_ = SIZE_MAX;  // entries of the decoded row the last record set
+  OverflowClaims claims_;
+  WorkBudget ownBudget_;
+  bool sharesReported_ = false;
 };
 
 // The rows of a rowid table.
@@ -87,6 +108,7 @@ class RowRecovery : public TableTreeWalk {
   bool StopRequested() override;
   void PageOutsideFile(int64_t page) override;
   void PageSeenBefore(uint32_t page) override;
+  bool EnterPage(uint32_t page) override;
   bool Leaf(uint32_t page, const PageHeader& header) override;
   void CellsMended(uint32_t page, const PageCells& cells) override;
   void ChildMended(uint32_t parent, int64_t child, uint32_t replacement) override;

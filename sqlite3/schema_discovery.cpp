@@ -21,6 +21,9 @@ namespace {
 
 constexpr const char* kNoKeywordBox = "Endian descriptor is corrupted or file is corrupted";
 constexpr const char* kRanPastEndBox = "File is corrupted";
+constexpr const char* kTooMuchTextBox =
+    "The schema's cells hold far more text than the whole file: the file repeats its contents. The objects "
+    "found so far are kept; the rest of the schema is skipped.";
 
 // One walk of a subtree of the schema b-tree with one form of the analysis.
 class SchemaWalk : public TableTreeWalk {
@@ -30,7 +33,10 @@ class SchemaWalk : public TableTreeWalk {
         parser_(parser),
         session_(*parser.owner),
         utf16_(utf16),
-        sink_(sink) {}
+        sink_(sink),
+        claims_(geometry.pageCount) {
+    texts_.Reset(geometry.fileSize, kValueShare, kValueFloor);
+  }
 
   // Walks the subtree under page with the given form; rightChild marks the
   // right-most child of page 1, whose leaf gets the freeblock start rule.
@@ -55,10 +61,7 @@ class SchemaWalk : public TableTreeWalk {
   void PageSeenBefore(uint32_t page) override {
     session_.AddLogLine(Format("Schema page %u is named twice; it is read once", page));
   }
-  bool Leaf(uint32_t page, const PageHeader& header) override {
-    ReadLeaf(page, header);
-    return true;
-  }
+  bool Leaf(uint32_t page, const PageHeader& header) override { return ReadLeaf(page, header); }
 
  private:
   DdlForm Form() const {
@@ -66,19 +69,28 @@ class SchemaWalk : public TableTreeWalk {
     return first_ ? DdlForm::Utf8First : DdlForm::Utf8Second;
   }
 
-  void ReadLeaf(uint32_t page, const PageHeader& header) {
+  // False when the walk must end.
+  bool ReadLeaf(uint32_t page, const PageHeader& header) {
+    if (texts_.exhausted()) return false;
     std::vector<uint8_t> buffer;
     ReadPage(reader_, geometry_, page, buffer);
     const ByteView bytes(buffer.data(), PageBytesInFile(geometry_, page));
     const PageCells read = ReadPageCells(bytes, page, header, geometry_, CellKind::TableLeaf);
     const uint32_t cells = static_cast<uint32_t>(read.offsets.size());
-    if (cells == 0) return;
+    if (cells == 0) return true;
     if (read.found != 0 || read.dropped != 0)
       session_.AddLogLine(Format("Schema page %u: %u damaged cell pointers were left out and %u cells that no pointer "
                                  "names were read from its content area",
                                  page, read.dropped, read.found));
     const std::vector<uint16_t>& offsets = read.offsets;
     const std::vector<uint32_t>& sizes = read.sizes;
+    const CellBounds bounds = BoundCells(bytes, geometry_, offsets);
+    if (bounds.repeats != 0)
+      session_.AddLogLine(Format("Schema page %u names %u of its cells more than once; each cell is read once", page,
+                                 bounds.repeats));
+    if (bounds.nested)
+      session_.AddLogLine(
+          Format("The cells of schema page %u lie inside one another; each is read up to the next one", page));
 
     // The right-most child's freeblock start rule: while the current
     // freeblock lies at the start of the content area and the page has
@@ -106,12 +118,14 @@ class SchemaWalk : public TableTreeWalk {
         nextFree = bytes.BE16(current);
         freeSize = bytes.BE16(current + 2u);
       }
+      if (bounds.repeat[i]) continue;
       int64_t root = 0;
       DdlOutcome outcome;
       bool read;
       if (utf16_) {
         std::u16string text;
-        read = parser_.ReadSchemaTextAt(page - 1, offsets[i], sizes[i], text, root);
+        read = parser_.ReadSchemaTextAt(page - 1, offsets[i], sizes[i], text, root, bounds.end[i], &claims_);
+        if (read && !Spend(2 * text.size())) return false;
         if (read && !text.empty()) {
           parser_.wideTextBuffers.push_back(text);
           outcome = sink_.Analyse(std::u16string_view(text), root, Form(), i + 1, startAt);
@@ -119,7 +133,8 @@ class SchemaWalk : public TableTreeWalk {
         read = read && !text.empty();
       } else {
         std::string text;
-        read = parser_.ReadSchemaTextAt(page - 1, offsets[i], sizes[i], text, root);
+        read = parser_.ReadSchemaTextAt(page - 1, offsets[i], sizes[i], text, root, bounds.end[i], &claims_);
+        if (read && !Spend(text.size())) return false;
         if (read && !text.empty()) {
           parser_.textBuffers.push_back(text);
           outcome = sink_.Analyse(std::string_view(text), root, Form(), i + 1, startAt);
@@ -142,6 +157,15 @@ class SchemaWalk : public TableTreeWalk {
             Format("Schema record in cell %u of page %u ends inside its statement; it is skipped", i, page));
       }
     }
+    return true;
+  }
+
+  // Counts the bytes of a text read; false (after the box) when the texts of
+  // the scan have grown far beyond the file.
+  bool Spend(uint64_t bytes) {
+    if (texts_.Spend(bytes + 16)) return true;
+    session_.ShowMessage(kTooMuchTextBox);
+    return false;
   }
 
   sqlite_ver3& parser_;
@@ -153,6 +177,8 @@ class SchemaWalk : public TableTreeWalk {
   int64_t rootOfWalk_ = 0;
   bool noKeywordShown_ = false;
   bool ranPastEndShown_ = false;
+  OverflowClaims claims_;
+  WorkBudget texts_;  // the text bytes of the whole scan
 };
 
 }  // namespace

@@ -166,7 +166,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
 }
 
 bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::string& text,
-                                 int64_t& rootPage) {
+                                 int64_t& rootPage, uint32_t cellEnd, OverflowClaims* claims) {
   text.clear();
   rootPage = 0;
   const PageGeometry g = Geometry();
@@ -174,11 +174,11 @@ bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_
   uint8_t pointer[2] = {};
   owner->reader->ReadAt(g.PageStart(pageIndex + 1) + PageGeometry::HeaderOffset(pageIndex + 1) + 8 + 2 * cellIndex,
                         pointer, sizeof pointer);
-  return ReadSchemaTextAt(pageIndex, ByteView(pointer, 2).BE16(0), cellSize, text, rootPage);
+  return ReadSchemaTextAt(pageIndex, ByteView(pointer, 2).BE16(0), cellSize, text, rootPage, cellEnd, claims);
 }
 
 bool sqlite_ver3::ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::string& text,
-                                   int64_t& rootPage) {
+                                   int64_t& rootPage, uint32_t cellEnd, OverflowClaims* claims) {
   text.clear();
   rootPage = 0;
   const PageGeometry g = Geometry();
@@ -188,8 +188,9 @@ bool sqlite_ver3::ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint
     ReadPage(*owner->reader, g, pageIndex + 1, schemaPage_);
     schemaPageNumber_ = uint64_t{pageIndex} + 1;
   }
+  const ByteView page(schemaPage_.data(), schemaPage_.size());
   SchemaRecordText record =
-      ReadSchemaRecordAt(*owner->reader, g, ByteView(schemaPage_.data(), schemaPage_.size()), cellOffset, cellSize);
+      ReadSchemaRecordAt(*owner->reader, g, cellEnd != 0 ? page.Sub(0, cellEnd) : page, cellOffset, cellSize, claims);
   if (record.status == SchemaRecordText::Status::ReadError) {
     owner->ShowMessage(kReadingBox);
     schemaTextLength = 0;
@@ -203,33 +204,46 @@ bool sqlite_ver3::ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint
 }
 
 bool sqlite_ver3::ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::u16string& text,
-                                 int64_t& rootPage) {
+                                 int64_t& rootPage, uint32_t cellEnd, OverflowClaims* claims) {
   std::string bytes;
   text.clear();
-  if (!ReadSchemaText(pageIndex, cellIndex, cellSize, bytes, rootPage)) return false;
+  if (!ReadSchemaText(pageIndex, cellIndex, cellSize, bytes, rootPage, cellEnd, claims)) return false;
   text = Utf16FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), textMode == 3);
   return true;
 }
 
 bool sqlite_ver3::ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::u16string& text,
-                                   int64_t& rootPage) {
+                                   int64_t& rootPage, uint32_t cellEnd, OverflowClaims* claims) {
   std::string bytes;
   text.clear();
-  if (!ReadSchemaTextAt(pageIndex, cellOffset, cellSize, bytes, rootPage)) return false;
+  if (!ReadSchemaTextAt(pageIndex, cellOffset, cellSize, bytes, rootPage, cellEnd, claims)) return false;
   text = Utf16FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), textMode == 3);
   return true;
 }
 
 // ---- row counts ----
 
+void sqlite_ver3::StartJobBounds() {
+  if (boundsJob_ == job) return;
+  boundsJob_ = job;
+  const PageGeometry g = Geometry();
+  jobValues_.Reset(g.fileSize, kValueShare, kValueFloor);
+  // A sound file's counts enter each page about twice in a save (the total,
+  // then each table's own count).
+  jobCountPages_.Reset(g.pageCount, 16, 4096);
+  jobShares_.Reset(g.pageCount);
+}
+
 uint64_t sqlite_ver3::CountRows(std::string, uint64_t rootPage) {
   if (owner == nullptr || !owner->reader) return totalRows;
   const PageGeometry g = Geometry();
   if (g.pageSize == 0 || rootPage > INT64_MAX) return totalRows;
+  StartJobBounds();
   const int64_t root = static_cast<int64_t>(rootPage);
   if (IsWithoutRowidRoot(root)) return totalRows += CountIndexEntries(*owner->reader, g, pageHeaders, root);
   const DeepPages* extra = deep.For(currentTable);
-  if (extra == nullptr || !extra->lostAndFound) totalRows += CountTableRows(*owner->reader, g, pageHeaders, root);
+  if (extra == nullptr || !extra->lostAndFound)
+    totalRows += CountTableRows(*owner->reader, g, pageHeaders, root, &jobCountPages_);
   if (extra != nullptr)
     for (uint32_t page : extra->pages)
       if (page >= 1 && page <= pageHeaders.size()) totalRows += pageHeaders[page - 1].cellCount;
@@ -298,6 +312,10 @@ void sqlite_ver3::RecoverRows(std::string path, int32_t rootPage, int columnCoun
   options.bigEndian = textMode == 3;
   options.insertMode = insert;
   options.stopPosition = stopPosition;
+  StartJobBounds();
+  options.values = &jobValues_;
+  if (insert) options.shares = &jobShares_;
+  options.table = currentTable;
   uint64_t mended = 0;
   if (extra == nullptr && IsWithoutRowidRoot(rootPage)) {
     // The record holds the key columns first: put the row back in table order.

@@ -15,9 +15,12 @@
 #include "core/parser.h"
 #include "core/table_shape.h"
 #include "sqlite3/deep_scan.h"
+#include "core/work_bounds.h"
 #include "sqlite3/page_table.h"
 
 namespace veltrane {
+
+class OverflowClaims;
 
 class sqlite_ver3 : public sqlite_base {
  public:
@@ -36,17 +39,19 @@ class sqlite_ver3 : public sqlite_base {
   // counted from 0) and the root page it names; cellSize is the cell's
   // estimated extent (0: to the page end). Shows "Error in reading" when the
   // text would reach past the end of the file. False when the cell gives no
-  // text. Sets schemaTextLength to the text's length in bytes.
+  // text. Sets schemaTextLength to the text's length in bytes. cellEnd (0:
+  // none) is where the cell must end on its page; claims, when given, are the
+  // overflow pages of the walk (see OverflowClaims).
   bool ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::string& text,
-                      int64_t& rootPage);
+                      int64_t& rootPage, uint32_t cellEnd = 0, OverflowClaims* claims = nullptr);
   // The same for a UTF-16 file: the text's code units (in the file's byte order).
   bool ReadSchemaText(uint32_t pageIndex, uint32_t cellIndex, uint32_t cellSize, std::u16string& text,
-                      int64_t& rootPage);
+                      int64_t& rootPage, uint32_t cellEnd = 0, OverflowClaims* claims = nullptr);
   // The same for the cell at cellOffset of the page.
   bool ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::string& text,
-                        int64_t& rootPage);
+                        int64_t& rootPage, uint32_t cellEnd = 0, OverflowClaims* claims = nullptr);
   bool ReadSchemaTextAt(uint32_t pageIndex, uint32_t cellOffset, uint32_t cellSize, std::u16string& text,
-                        int64_t& rootPage);
+                        int64_t& rootPage, uint32_t cellEnd = 0, OverflowClaims* claims = nullptr);
 
   // The column whose stored NULL is the rowid, for the table at currentTable
   // (-1: none, or no statement known).
@@ -72,6 +77,14 @@ class sqlite_ver3 : public sqlite_base {
   DeepFindings deep;
 
  private:
+  // Starts the bounds of the session's current job when it changed.
+  void StartJobBounds();
+
+  // The bounds of the job that runs now (see core/work_bounds.h).
+  uint64_t boundsJob_ = UINT64_MAX;
+  WorkBudget jobValues_;      // value bytes of every row walk of the job
+  WorkBudget jobCountPages_;  // pages entered by the row counts of the job
+  PageShares jobShares_;      // pages given to tables by the insert-mode walks
   // The page whose cells ReadSchemaText read last.
   std::vector<uint8_t> schemaPage_;
   uint64_t schemaPageNumber_ = 0;

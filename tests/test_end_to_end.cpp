@@ -145,7 +145,7 @@ TEST(EndToEnd, SaveOfEveryIntactSqlite3FixtureHoldsTheTrueRows) {
 }
 
 // Enabled once SQLite 2 values keep their text through the save.
-TEST(EndToEnd, DISABLED_SaveOfEverySqlite2FixtureHoldsTheTrueRowsAsText) {
+TEST(EndToEnd, SaveOfEverySqlite2FixtureHoldsTheTrueRowsAsText) {
   for (const auto& entry : std::filesystem::directory_iterator(FixturePath("sqlite2"))) {
     if (entry.path().extension() != ".db") continue;
     SCOPED_TRACE(entry.path().filename().string());
