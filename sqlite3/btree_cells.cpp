@@ -584,6 +584,8 @@ bool TableTreeWalk::Run(int64_t root) {
         (!RowidSpan(static_cast<uint32_t>(p), low, high) || child.Fits(low, high)))
       return p;
     if (!child.hasLow && !child.hasHigh) return p;
+    // A child that the end of a truncated file cut off is lost, not flipped.
+    if (p > static_cast<int64_t>(pages) && static_cast<uint64_t>(p) <= geometry_.declaredPages) return p;
     int64_t replacement = 0;
     int fitting = 0;
     for (int bit = 0; bit < 32 && fitting < 2; ++bit) {

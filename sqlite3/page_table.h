@@ -43,6 +43,9 @@ struct PageGeometry {
   uint32_t usableSize = 0;  // pageSize minus the reserved bytes at each page end
   uint64_t pageCount = 0;   // whole pages in the file after base
   uint64_t fileSize = 0;
+  // The database size in pages that the header declares (0: none). A child
+  // beyond pageCount but within it was cut off with the file's end.
+  uint64_t declaredPages = 0;
 
   uint64_t PageStart(uint64_t page) const { return base + (page - 1) * uint64_t{pageSize}; }
   // Offset of the b-tree page header within its page.

@@ -47,6 +47,7 @@ PageGeometry sqlite_ver3::Geometry() const {
   // A partial last page counts: it is read as far as it goes.
   const uint64_t pages = g.fileSize > g.base ? (g.fileSize - g.base + g.pageSize - 1) / g.pageSize : 0;
   g.pageCount = std::min<uint64_t>(pages, pageHeaders.size());
+  g.declaredPages = declaredPages;
   return g;
 }
 
@@ -106,6 +107,7 @@ void sqlite_ver3::ParseFile(const std::string&) {
   if (utf8Mode) textMode = 1;
   if (utf16Mode) textMode = textMode == 3 ? 3 : 2;
   reservedBytes = header[20];
+  declaredPages = ByteView(header, sizeof header).BE32(28);
 
   if (textMode >= 1 && textMode <= 3) {
     const bool utf8 = textMode == 1;

@@ -73,6 +73,7 @@ class sqlite_ver3 : public sqlite_base {
   int32_t schemaTextLength = 0;
   // The reserved-bytes field of the header (offset 20), read by ParseFile.
   uint8_t reservedBytes = 0;
+  uint32_t declaredPages = 0;  // the header's database size in pages
   // The pages the deep steps of the scan gave to tables besides their trees.
   DeepFindings deep;
 
