@@ -127,7 +127,7 @@ FileDescription DescribeFile(const std::string& path, FileSelection& selection, 
   selection.path = path;
   selection.pageSize = 0;
 
-  std::unique_ptr<Reader> reader = makeReader(path);
+  std::unique_ptr<Reader> reader = makeReaderWithoutCopy(path);
   if (!reader || !reader->IsOpen()) {
     Inform(inform, "The database file is used by other process.");
     return d;

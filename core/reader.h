@@ -76,6 +76,9 @@ class Reader_Buffer : public Reader {
   uint64_t GetPosition() override;
   size_t ReadAt(uint64_t offset, void* destination, size_t count) override;
   bool IsOpen() const override { return buffer != nullptr; }
+
+ private:
+  uint64_t capacity_ = 0;  // bytes of the copy's pages
 };
 
 class Reader_MemoryMapped : public Reader {
@@ -137,5 +140,9 @@ class Reader_Overlay : public Reader {
 // returns the first that opens; the disk reader is returned whatever its Open
 // gave.
 std::unique_ptr<Reader> makeReader(const std::string& path);
+// The same without the heap copy: Reader_MemoryMapped, else Reader_Disk. For
+// a look at a few parts of a file (the detection), where a copy of all of it
+// would cost more than the look.
+std::unique_ptr<Reader> makeReaderWithoutCopy(const std::string& path);
 
 }  // namespace veltrane

@@ -104,6 +104,11 @@ void RepairedDatabase::NoteFailure(const DbResult& result) {
 }
 
 DbResult RepairedDatabase::Open(const std::string& path, TextMode mode) {
+  // The library's memory statistics take a global lock for every allocation;
+  // nothing here reads them. (Only possible before the library starts; later
+  // calls change nothing.)
+  static const bool statisticsOff = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  (void)statisticsOff;
   Close();
   broken_ = false;
   brokenReason_ = {};
@@ -121,7 +126,7 @@ DbResult RepairedDatabase::Reopen() {
     const std::u16string wide = Utf8ToUtf16(path_);
     rc = sqlite3_open16(wide.c_str(), &db_);
   } else {
-    rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   }
   DbResult result;
   if (rc != SQLITE_OK) {
