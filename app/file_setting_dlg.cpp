@@ -54,6 +54,10 @@ CQorvixFileSettingDlg::CQorvixFileSettingDlg(const UiHooks& hooks, SessionObserv
   pageSizeEdit_ = Place(new QLineEdit(this), du, 67, 150, 105, 14);
   pageSizeEdit_->setObjectName(QStringLiteral("pageSizeEdit"));
   pageSizeEdit_->setToolTip(QStringLiteral("Page size in bytes; type another value to override the file's header"));
+  // What the pages told when the header could not (empty otherwise).
+  inferred_ = Place(new QLabel(this), du, 178, 147, 160, 20);
+  inferred_->setObjectName(QStringLiteral("inferredLabel"));
+  inferred_->setWordWrap(true);
   ok_ = Place(new QPushButton(QStringLiteral("OK"), this), du, 118, 178, 55, 16);
   ok_->setObjectName(QStringLiteral("okButton"));
   ok_->setDefault(true);
@@ -105,6 +109,8 @@ void CQorvixFileSettingDlg::ClearFindings() {
   for (QRadioButton* r : {version2_, version3_, utf8_, utf16_}) r->setChecked(false);
   pageSizeEdit_->clear();
   pathEdit_->clear();
+  inferred_->clear();
+  inferred_->setToolTip(QString());
   description_ = {};
   manual_ = {};
   pageSizeEdited_ = false;
@@ -131,6 +137,11 @@ void CQorvixFileSettingDlg::Describe(const QString& path) {
   utf8_->setChecked(description_.encodingChecked == 1);
   utf16_->setChecked(description_.encodingChecked == 2);
   pageSizeEdit_->setText(QString::fromStdString(description_.pageSizeText));
+  if (!description_.inferredText.empty()) {
+    const QString text = QStringLiteral("Inferred from the pages: ") + QString::fromStdString(description_.inferredText);
+    inferred_->setText(text);
+    inferred_->setToolTip(text);
+  }
 }
 
 bool CQorvixFileSettingDlg::Recognised() const {

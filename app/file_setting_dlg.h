@@ -25,6 +25,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -58,6 +59,7 @@ class CQorvixFileSettingDlg : public QDialog {
 
   QLineEdit* pathEdit() const { return pathEdit_; }
   QLineEdit* pageSizeEdit() const { return pageSizeEdit_; }
+  QLabel* inferredLabel() const { return inferred_; }
   QRadioButton* version2() const { return version2_; }
   QRadioButton* version3() const { return version3_; }
   QRadioButton* utf8() const { return utf8_; }
@@ -82,6 +84,7 @@ class CQorvixFileSettingDlg : public QDialog {
 
   QLineEdit* pathEdit_;
   QLineEdit* pageSizeEdit_;
+  QLabel* inferred_;
   QRadioButton *version2_, *version3_, *utf8_, *utf16_;
   QPushButton *browse_, *ok_, *cancel_;
 };

@@ -26,6 +26,7 @@ class DialogsTest : public QObject {
   void browsingDescribesTheFile_data();
   void browsingDescribesTheFile();
   void aDestroyedHeaderCanBeParsedWithTheUsersChoice();
+  void aZeroedHeaderIsInferredAndTheDialogSaysSo();
   void typedPageSizeReplacesTheHeaders();
   void radioButtonsWorkInPairs();
   void missingFilesAndCancelledBrowsingAreRefused();
@@ -162,6 +163,24 @@ void DialogsTest::aDestroyedHeaderCanBeParsedWithTheUsersChoice() {
   QCOMPARE(s.pageCount, static_cast<uint64_t>(QFileInfo(file).size()) / 512);
   QVERIFY(s.utf8);
   QVERIFY(!s.utf16);
+}
+
+void DialogsTest::aZeroedHeaderIsInferredAndTheDialogSaysSo() {
+  FileDialog f;
+  CQorvixFileSettingDlg& d = *f.dialog;
+  f.Browse(Fixture("sqlite3/ps512_utf8__zero_header.db"));
+  QVERIFY(f.Texts().empty());
+  QVERIFY(d.version3()->isChecked());
+  QVERIFY(d.utf8()->isChecked());
+  QCOMPARE(d.pageSizeEdit()->text(), QStringLiteral("512"));
+  QVERIFY(d.inferredLabel()->text().startsWith(QStringLiteral("Inferred from the pages: ")));
+  QVERIFY(d.inferredLabel()->text().contains(QStringLiteral("512")));
+  QTest::mouseClick(d.okButton(), Qt::LeftButton);
+  QCOMPARE(d.result(), static_cast<int>(QDialog::Accepted));
+  QCOMPARE(d.selection().pageSize, uint64_t{512});
+  // A sound file says nothing of the kind.
+  d.BrowsePath(Fixture("sqlite3/ps512_utf8.db"));
+  QVERIFY(d.inferredLabel()->text().isEmpty());
 }
 
 void DialogsTest::typedPageSizeReplacesTheHeaders() {
