@@ -11,36 +11,11 @@
 #include <cstring>
 #include <string>
 
-#include "core/detect.h"
+#include "core/quiet_observer.h"
 #include "core/session.h"
 #include "sqlite3/parser_factory.h"
 
-namespace {
-
 using namespace veltrane;
-
-// Shows nothing; answers every question with Yes.
-class QuietObserver : public SessionObserver {
- public:
-  explicit QuietObserver(std::string path) : path_(std::move(path)) {}
-  void AddLogLine(const std::string&, int32_t) override {}
-  void SetStatusText(const std::string&) override {}
-  void ShowProgress(bool) override {}
-  void SetProgressRange(uint32_t) override {}
-  void SetProgressPos(uint32_t) override {}
-  MessageResult ShowMessage(const std::string&, const std::string&, MessageStyle style) override {
-    return style == MessageStyle::YesNo || style == MessageStyle::YesNoQuestion ? MessageResult::Yes
-                                                                                : MessageResult::Ok;
-  }
-  bool ChooseDatabaseFile(FileSelection& selection) override {
-    return DescribeFile(path_, selection, *this).pathAccepted;
-  }
-
- private:
-  std::string path_;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3 || (std::strcmp(argv[1], "save") == 0 && argc < 4)) {

@@ -11,12 +11,7 @@
 
 namespace veltrane::fuzz {
 
-MessageResult QuietObserver::ShowMessage(const std::string&, const std::string&, MessageStyle style) {
-  return (style == MessageStyle::YesNo || style == MessageStyle::YesNoQuestion) ? MessageResult::Yes
-                                                                                : MessageResult::Ok;
-}
-
-bool QuietObserver::ChooseDatabaseFile(FileSelection& selection) {
+bool FuzzObserver::ChooseDatabaseFile(FileSelection& selection) {
   const FileDescription d = DescribeFile(path_, selection, *this);
   if (!d.pathAccepted) return false;
   if (mode % 3 != 0) {
@@ -46,7 +41,7 @@ InputFile::~InputFile() {
   std::filesystem::remove_all(folder_, ec);
 }
 
-bool SplitInput(const uint8_t* data, size_t size, QuietObserver& observer, const uint8_t*& file, size_t& fileSize) {
+bool SplitInput(const uint8_t* data, size_t size, FuzzObserver& observer, const uint8_t*& file, size_t& fileSize) {
   if (size < 3) return false;
   observer.mode = data[0];
   observer.pageSizeByte = data[1];
@@ -56,7 +51,7 @@ bool SplitInput(const uint8_t* data, size_t size, QuietObserver& observer, const
   return true;
 }
 
-std::unique_ptr<RecoverySession> Scan(QuietObserver& observer) {
+std::unique_ptr<RecoverySession> Scan(FuzzObserver& observer) {
   auto session = std::make_unique<RecoverySession>(observer, MakeParser);
   session->OpenFile();
   session->WaitForWorker();

@@ -12,26 +12,18 @@
 #include <memory>
 #include <string>
 
+#include "core/quiet_observer.h"
 #include "core/session.h"
 
 namespace veltrane::fuzz {
 
-// An observer that shows nothing and answers every question with Yes.
-class QuietObserver : public SessionObserver {
+// The quiet observer, opening the file as the harness bytes say.
+class FuzzObserver : public QuietObserver {
  public:
-  explicit QuietObserver(std::string path) : path_(std::move(path)) {}
-  void AddLogLine(const std::string&, int32_t) override {}
-  void SetStatusText(const std::string&) override {}
-  void ShowProgress(bool) override {}
-  void SetProgressRange(uint32_t) override {}
-  void SetProgressPos(uint32_t) override {}
-  MessageResult ShowMessage(const std::string&, const std::string&, MessageStyle style) override;
+  using QuietObserver::QuietObserver;
   bool ChooseDatabaseFile(FileSelection& selection) override;
 
   uint8_t mode = 0, pageSizeByte = 0, encodingByte = 0;
-
- private:
-  std::string path_;
 };
 
 // A temporary folder of this process with the input written as a file.
@@ -47,9 +39,9 @@ class InputFile {
 };
 
 // Splits the input into the harness bytes and the file; false when too short.
-bool SplitInput(const uint8_t* data, size_t size, QuietObserver& observer, const uint8_t*& file, size_t& fileSize);
+bool SplitInput(const uint8_t* data, size_t size, FuzzObserver& observer, const uint8_t*& file, size_t& fileSize);
 
 // Opens and scans the file; returns the session (its scan finished).
-std::unique_ptr<RecoverySession> Scan(QuietObserver& observer);
+std::unique_ptr<RecoverySession> Scan(FuzzObserver& observer);
 
 }  // namespace veltrane::fuzz

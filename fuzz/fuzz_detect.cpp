@@ -4,7 +4,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   veltrane::fuzz::InputFile input(data, size);
-  veltrane::fuzz::QuietObserver observer(input.path());
+  veltrane::fuzz::FuzzObserver observer(input.path());
   veltrane::FileSelection selection;
   veltrane::DescribeFile(input.path(), selection, observer);
   return 0;

@@ -5,10 +5,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace veltrane::fuzz;
   const uint8_t* file;
   size_t fileSize;
-  QuietObserver probe("");
+  FuzzObserver probe("");
   if (!SplitInput(data, size, probe, file, fileSize)) return 0;
   InputFile input(file, fileSize);
-  QuietObserver observer(input.path());
+  FuzzObserver observer(input.path());
   SplitInput(data, size, observer, file, fileSize);
   Scan(observer);
   return 0;
