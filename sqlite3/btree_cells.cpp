@@ -577,7 +577,7 @@ bool TableTreeWalk::Run(int64_t root) {
 
   // The child to read for an entry of an interior page: the page it names,
   // or the one page a bit away that fits when the named one does not.
-  auto choose = [&](uint32_t parent, const Child& child) -> int64_t {
+  auto choose = [&](uint32_t parent, const std::vector<Child>& siblings, const Child& child) -> int64_t {
     const int64_t p = child.page;
     int64_t low = 0, high = 0;
     if (named(p) && !seen_[static_cast<size_t>(p)] && isTablePage(p) &&
@@ -594,6 +594,9 @@ bool TableTreeWalk::Run(int64_t root) {
       if (candidate == 1 || !named(candidate) || seen_[static_cast<size_t>(candidate)] || !isTablePage(candidate))
         continue;
       if (!RowidSpan(static_cast<uint32_t>(candidate), low, high) || !child.Fits(low, high)) continue;
+      // A page the parent names as another child is that child, not this one.
+      if (std::any_of(siblings.begin(), siblings.end(), [&](const Child& c) { return c.page == candidate; }))
+        continue;
       replacement = candidate;
       ++fitting;
     }
@@ -661,7 +664,7 @@ bool TableTreeWalk::Run(int64_t root) {
     const Child child = top.children[top.next++];
     const uint32_t parent = top.page;
     if (StopRequested()) return false;
-    if (!enter(choose(parent, child))) return false;
+    if (!enter(choose(parent, stack.back().children, child))) return false;
   }
   return true;
 }
