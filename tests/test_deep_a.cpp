@@ -3,6 +3,7 @@
 // the SQLite library and compared with what the library reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "cli/object_names.h"
