@@ -25,8 +25,7 @@ measure() {
   if [ "$3" != 0 ]; then echo "limit"; else awk -v s="$1" -v k="$2" 'BEGIN{printf "%.2f %.0f", s, k / 1024}'; fi
 }
 
-cases=$(python3 bench/hostile_files.py "$data/probe" 65536 | tr '\n' ' ')
-rm -rf "$data/probe"
+cases=$(python3 bench/hostile_files.py --list | tr '\n' ' ')
 echo "| file | MB | scan s | scan MB | preview s | preview MB | save s | save MB |"
 echo "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"
 for c in $cases; do

@@ -46,6 +46,9 @@ std::string Flush(const std::string& path, bool folder) {
   return rc == 0 ? std::string() : std::strerror(error);
 }
 
+// Longer than any schema statement a real database holds.
+constexpr int kMaxStatementLength = 1'000'000;
+
 std::string Placeholders(size_t count) {
   std::string s;
   s.reserve(count * 2);
@@ -142,6 +145,10 @@ DbResult RepairedDatabase::Reopen() {
     return result;
   }
   sqlite3_exec(db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+  // A schema statement of a damaged file can be any length; the library's
+  // parser takes memory many times a statement's length before it refuses
+  // one (an index over a million columns), so longer statements fail at once.
+  sqlite3_limit(db_, SQLITE_LIMIT_SQL_LENGTH, kMaxStatementLength);
   sqlite3_set_authorizer(db_, &RepairedDatabaseAuthorizer, this);
   return result;
 }

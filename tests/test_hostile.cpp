@@ -383,6 +383,28 @@ TEST(HostileSchema, AHugeIndexColumnListKeepsItsEntriesWithinEightTimesItsText) 
             (std::vector<std::string>{"CREATE INDEX i ON t(a", "CREATE INDEX i ON t(a, b"}));
 }
 
+// The library's parser takes memory many times a statement's length before
+// it refuses an index over too many columns: such a statement is refused by
+// its length at once, and the rest of the save goes on.
+TEST(HostileSchema, AStatementOfMegabytesIsRefusedByItsLengthAtTheSave) {
+  TempDir dir;
+  Db3 db(4096);
+  db.Alloc();
+  db.Leaf(2, {db.LeafCell(1, Record3({int64_t{1}}))});
+  std::string columns = "a";
+  while (columns.size() < 2'000'000) columns += ", a";
+  db.Leaf(1, {db.SchemaCell(1, "table", "t", 2, "CREATE TABLE t(a)"),
+              db.SchemaCell(2, "index", "i", 0, "CREATE INDEX i ON t(" + columns + ")")});
+  WriteFile(dir.File("index.db"), db.Bytes());
+  CountedScan scan(dir.File("index.db"));
+  scan.session.tree.SetChecked(scan.session.fileItem, true);
+  scan.session.outputPathOverride = dir.File("out.db");
+  scan.session.StartSave();
+  scan.session.WaitForWorker();
+  EXPECT_EQ(RowsInOutput(dir.File("out.db")), 1);
+  EXPECT_TRUE(scan.observer.HasLog("Error: statement too long"));
+}
+
 // ---- wide tables of short records ----
 
 TEST(HostileRows, ShortRecordsOfAWideTableKeepNoCellsForTheColumnsTheyLack) {
