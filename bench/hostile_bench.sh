@@ -3,6 +3,7 @@
 # window keeps them) and a save, on hostile files of growing size: the time
 # of each job should grow about as the file does.
 #   bench/hostile_bench.sh [SIZE_MB...]        (default 1 4 16)
+# HOSTILE_CASES="case ..." runs only those (bench/hostile_files.py --list).
 # Each job runs in its own process under a 4 GB memory limit and 300 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +26,7 @@ measure() {
   if [ "$3" != 0 ]; then echo "limit"; else awk -v s="$1" -v k="$2" 'BEGIN{printf "%.2f %.0f", s, k / 1024}'; fi
 }
 
-cases=$(python3 bench/hostile_files.py --list | tr '\n' ' ')
+cases=${HOSTILE_CASES:-$(python3 bench/hostile_files.py --list | tr '\n' ' ')}
 echo "| file | MB | scan s | scan MB | preview s | preview MB | save s | save MB |"
 echo "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"
 for c in $cases; do

@@ -39,6 +39,7 @@ TreeItemId ObjectTree::AddItem(const std::string& text, TreeItemId parent, TreeP
     item.text = text;
     item.parent = parent;
     items_.push_back(std::move(item));
+    ++items_[parent].enabledChildren;
     auto& siblings = items_[parent].children;
     if (position == TreePosition::First)
       siblings.insert(siblings.begin(), id);
@@ -127,10 +128,7 @@ size_t ObjectTree::ItemCount() const {
 bool ObjectTree::CheckedLocked(TreeItemId item) const {
   const Item& it = items_[item];
   if (it.children.empty()) return it.checked;
-  size_t enabled = 0;
-  for (TreeItemId c : it.children)
-    if (items_[c].enabled) ++enabled;
-  return it.checkedChildren == enabled;
+  return it.checkedChildren == it.enabledChildren;
 }
 
 bool ObjectTree::IsChecked(TreeItemId item) const {
@@ -144,18 +142,23 @@ void ObjectTree::ApplyLocked(TreeItemId item, bool checked) {
   size_t count = 0;
   for (TreeItemId c : items_[item].children) {
     if (items_[c].enabled) ApplyLocked(c, checked);
-    if (items_[c].enabled && CheckedLocked(c)) ++count;
+    items_[c].counted = items_[c].enabled && CheckedLocked(c);
+    if (items_[c].counted) ++count;
   }
   items_[item].checkedChildren = count;
 }
 
 void ObjectTree::RecountAncestorsLocked(TreeItemId item) {
-  for (TreeItemId p = items_[item].parent;; p = items_[p].parent) {
-    size_t count = 0;
-    for (TreeItemId c : items_[p].children)
-      if (items_[c].enabled && CheckedLocked(c)) ++count;
-    items_[p].checkedChildren = count;
-    if (p == kTreeRoot) break;
+  for (TreeItemId c = item; c != kTreeRoot; c = items_[c].parent) {
+    Item& child = items_[c];
+    const bool now = child.enabled && CheckedLocked(c);
+    if (now == child.counted) continue;
+    child.counted = now;
+    Item& parent = items_[child.parent];
+    if (now)
+      ++parent.checkedChildren;
+    else
+      --parent.checkedChildren;
   }
 }
 
@@ -183,6 +186,13 @@ void ObjectTree::SetEnabled(TreeItemId item, bool enabled) {
   {
     std::lock_guard lock(mutex_);
     if (item == kTreeRoot || item >= items_.size()) return;
+    if (items_[item].enabled != enabled) {
+      Item& parent = items_[items_[item].parent];
+      if (enabled)
+        ++parent.enabledChildren;
+      else
+        --parent.enabledChildren;
+    }
     items_[item].enabled = enabled;
     RecountAncestorsLocked(item);
   }

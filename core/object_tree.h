@@ -90,10 +90,14 @@ class ObjectTree {
     bool checked = false;  // own state
     bool enabled = true;
     size_t checkedChildren = 0;  // children that count as checked
+    size_t enabledChildren = 0;
+    bool counted = false;  // counted in the parent's checkedChildren
   };
 
   bool CheckedLocked(TreeItemId item) const;
   void ApplyLocked(TreeItemId item, bool checked);
+  // Brings the counts of item's ancestors up to date after item changed
+  // (its state, its enabled flag, or its insertion): one step per level.
   void RecountAncestorsLocked(TreeItemId item);
   void Notify(const TreeChange& change);
 

@@ -91,7 +91,8 @@ class DeepScan {
         g_(geometry),
         utf16_(utf16),
         pages_(static_cast<uint32_t>(std::min<uint64_t>(geometry.pageCount, parser.pageHeaders.size()))),
-        holder_(size_t{pages_} + 1, Holder::None) {}
+        holder_(size_t{pages_} + 1, Holder::None),
+        owner_(size_t{pages_} + 1, -1) {}
 
   void Run() {
     if (pages_ == 0) return;
@@ -133,12 +134,18 @@ class DeepScan {
   // leaf. False when the tree has a missing or foreign page (a child outside
   // the file, a child that is no table page, a page met twice).
   template <typename LeafFn>
-  bool WalkTree(int64_t root, Holder claim, LeafFn&& leaf, std::vector<uint32_t>* entered = nullptr) {
+  //
+  // With table given (a position in tableDescriptors), the walk does not go
+  // below a page that the walk of another table entered: in a sound file no
+  // two tables share a page, and thousands of tables naming one tree must not
+  // walk it thousands of times.
+  bool WalkTree(int64_t root, Holder claim, LeafFn&& leaf, std::vector<uint32_t>* entered = nullptr,
+                int32_t table = -1) {
     class Walk : public TableTreeWalk {
      public:
-      Walk(DeepScan& scan, Holder claim, LeafFn& leaf, std::vector<uint32_t>* entered)
+      Walk(DeepScan& scan, Holder claim, LeafFn& leaf, std::vector<uint32_t>* entered, int32_t table)
           : TableTreeWalk(scan.reader_, scan.g_, scan.parser_.pageHeaders),
-            scan_(scan), claim_(claim), leaf_(leaf), entered_(entered) {}
+            scan_(scan), claim_(claim), leaf_(leaf), entered_(entered), table_(table) {}
       bool complete = true;
 
      protected:
@@ -148,6 +155,14 @@ class DeepScan {
         if (!scan_.IsTablePage(page)) {
           complete = false;
           return true;
+        }
+        if (table_ >= 0) {
+          int32_t& owner = scan_.owner_[page];
+          if (owner >= 0 && owner != table_) {
+            complete = false;
+            return false;
+          }
+          owner = table_;
         }
         if (scan_.holder_[page] == Holder::None) scan_.holder_[page] = claim_;
         if (entered_ != nullptr) entered_->push_back(page);
@@ -163,8 +178,9 @@ class DeepScan {
       Holder claim_;
       LeafFn& leaf_;
       std::vector<uint32_t>* entered_;
+      int32_t table_;
     };
-    Walk walk(*this, claim, leaf, entered);
+    Walk walk(*this, claim, leaf, entered, table);
     walk.Run(root);
     return walk.complete;
   }
@@ -266,7 +282,7 @@ class DeepScan {
       return;
     }
     std::vector<uint32_t> entered;
-    host.complete = WalkTree(parts.rootPage, Holder::Table, [](uint32_t) {}, &entered);
+    host.complete = WalkTree(parts.rootPage, Holder::Table, [](uint32_t) {}, &entered, k);
     for (uint32_t p : entered) {
       if (host.spanFirst == 0 || p < host.spanFirst) host.spanFirst = p;
       host.spanLast = std::max<uint64_t>(host.spanLast, p);
@@ -374,7 +390,7 @@ class DeepScan {
         if (host.classes.size() < leaf.classes.size()) host.classes.resize(leaf.classes.size(), 0);
         for (size_t c = 0; c < leaf.classes.size(); ++c) host.classes[c] |= leaf.classes[c];
         for (const RowidRange& r : leaf.covers) host.rowids.insert(r);
-      });
+      }, nullptr, host.table);
     }
   }
 
@@ -426,6 +442,7 @@ class DeepScan {
   bool utf16_;
   uint32_t pages_;
   std::vector<Holder> holder_;
+  std::vector<int32_t> owner_;  // the table whose walk entered a page first (-1: none)
   uint64_t readBudget_ = 0;
   std::vector<uint8_t> page_;
   std::vector<uint64_t> types_;

@@ -248,6 +248,17 @@ int64_t RowsInOutput(const std::string& path) {
   return total;
 }
 
+// The scan's search for pages outside every tree walks each table's tree;
+// tables naming one tree must not walk it once each.
+TEST(HostileTrees, TablesOverOneTreeAreWalkedOnceByTheScan) {
+  TempDir dir;
+  const std::string bytes = TablesOverOneTree(10, 80);
+  WriteFile(dir.File("shared.db"), bytes);
+  CountedScan scan(dir.File("shared.db"));
+  ASSERT_EQ(scan.session.tree.Children(scan.session.tablesRoot).size(), 80u);
+  EXPECT_LE(scan.BytesRead(), 4 * bytes.size()) << "eighty walks of the tree";
+}
+
 TEST(HostileSave, TablesOverOneTreeShareItAFewTimesAtMost) {
   TempDir dir;
   WriteFile(dir.File("shared.db"), TablesOverOneTree(10, 40));
