@@ -12,9 +12,11 @@
 #include <set>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 
 #include "core/session.h"
 #include "core/text.h"
+#include "core/work_bounds.h"
 
 namespace veltrane {
 
@@ -148,11 +150,23 @@ TextMode ChooseTextMode(const sqlite_base& p) {
 
 bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId tablesRoot, RepairedDatabase& db) {
   const bool wide = db.mode() == TextMode::Utf16;
+  // Tables of a sound file have roots of their own. A damaged or hostile
+  // file can name one root from thousands of tables; past the few that may
+  // share a page (the rest get no rows from it anyway) they are not written:
+  // each CREATE TABLE costs the library time in the tables created before it.
+  std::unordered_map<int64_t, uint32_t> rootUses;
   for (TreeItemId child : session.tree.Children(tablesRoot)) {
     if (!session.tree.IsChecked(child)) continue;
     const int32_t k = session.tree.Data(child);
     if (k < 0 || static_cast<size_t>(k) >= parser.tableDescriptors.size()) continue;
     const size_t kk = static_cast<size_t>(k);
+    const TableDescriptorParts parts = ParseTableDescriptor(parser.tableDescriptors[kk]);
+    if (parts.rootPage > 0 && ++rootUses[parts.rootPage] > kPageShareLimit) {
+      session.AddLogLine(Format("Table %s names the root page %lld of %u other tables already; it is not written",
+                                parts.name.c_str(), static_cast<long long>(parts.rootPage),
+                                unsigned{kPageShareLimit}));
+      continue;
+    }
 
     // The table as found in the file, or as the column mapping rebuilt it.
     bool created = false;
@@ -167,7 +181,6 @@ bool WriteTables(sqlite_base& parser, RecoverySession& session, TreeItemId table
     if (!goOn) return false;
     if (!created) continue;
 
-    const TableDescriptorParts parts = ParseTableDescriptor(parser.tableDescriptors[kk]);
     std::vector<std::string> columns = WrittenColumnNames(parser, k);
     for (const std::string& entry : parts.columns) parser.outputColumnNames.push_back(parser.CleanIdentifier(entry));
 
