@@ -293,6 +293,7 @@ DbResult RepairedDatabase::EndTable() {
 void RepairedDatabase::FinalizeInserts() {
   for (auto& [key, insert] : inserts_) sqlite3_finalize(insert.statement);
   inserts_.clear();
+  positional_ = nullptr;
 }
 
 RepairedDatabase::Insert& RepairedDatabase::InsertFor(const RecoveredRow& row) {
@@ -301,6 +302,9 @@ RepairedDatabase::Insert& RepairedDatabase::InsertFor(const RecoveredRow& row) {
   bool named = count < columnNames_.size();
   for (const RecoveredValue& v : row.values)
     if (v.kind == RecoveredValue::Kind::Missing) named = true;
+  // Most rows of a table have all its values: the statement of the last such
+  // row serves the next one without a lookup.
+  if (!named && positional_ != nullptr && positionalCount_ == count) return *positional_;
   std::vector<int> columns;
   if (named) {
     for (size_t i = 0; i < count && named; ++i) {
@@ -320,6 +324,10 @@ RepairedDatabase::Insert& RepairedDatabase::InsertFor(const RecoveredRow& row) {
   }
   auto [it, added] = inserts_.try_emplace(key);
   Insert& insert = it->second;
+  if (!named) {
+    positional_ = &insert;
+    positionalCount_ = count;
+  }
   if (!added) return insert;
 
   insert.columns = std::move(columns);

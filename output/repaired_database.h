@@ -148,6 +148,8 @@ class RepairedDatabase : public RowSink {
   std::string tableName_;
   std::vector<std::string> columnNames_;
   std::map<std::string, Insert> inserts_;  // by the set of columns present
+  Insert* positional_ = nullptr;            // the statement for all of positionalCount_ values
+  size_t positionalCount_ = 0;
   uint64_t tableWritten_ = 0;
   uint64_t tableFailed_ = 0;
   bool broken_ = false;
