@@ -15,10 +15,12 @@
 #include <gtest/gtest.h>
 
 #include "tests/support.h"
+#include "tests/test_sqlite3_support.h"
 
 using nlohmann::json;
 using veltrane::test::FixturePath;
 using veltrane::test::LoadJson;
+using veltrane::test::BuildDatabase;
 using veltrane::test::ReadFile;
 using veltrane::test::RunCli;
 using veltrane::test::TempDir;
@@ -121,18 +123,8 @@ TEST(CliExport, DumpOfEveryIntactFixtureRebuildsItsRows) {
 TEST(CliExport, CsvReadsBackWithPythonsCsvModule) {
   TempDir dir;
   const std::string path = dir.File("odd.db");
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE t(a, b, c);"
-                           "INSERT INTO t VALUES('say \"hi\"', 'x,y', 'two\nlines');"
-                           "INSERT INTO t VALUES(NULL, X'00ff10', 'crlf\r\nend');"
-                           "INSERT INTO t VALUES(42, 2.5, '');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-  }
+  BuildDatabase(path, {"CREATE TABLE t(a, b, c)", "INSERT INTO t VALUES('say \"hi\"', 'x,y', 'two\nlines')",
+                       "INSERT INTO t VALUES(NULL, X'00ff10', 'crlf\r\nend')", "INSERT INTO t VALUES(42, 2.5, '')"});
   const auto shown = RunCli({"show", path, "t", "--csv"});
   ASSERT_EQ(shown.status, 0) << shown.err;
   const auto exported = RunCli({"export", path, "--csv", dir.File("csv")});
@@ -219,19 +211,10 @@ TEST(CliExport, SeveralFilesGiveOneSummaryLineEachAndTheWorstStatus) {
 TEST(CliExport, CtrlCDuringASaveLeavesAValidDatabase) {
   TempDir dir;
   const std::string source = dir.File("big.db");
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(source.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE a(id INTEGER PRIMARY KEY, v TEXT);"
-                           "CREATE TABLE b(id INTEGER PRIMARY KEY, v TEXT);"
-                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400000) "
-                           "INSERT INTO a SELECT i, printf('row %d of a', i) FROM n;"
-                           "INSERT INTO b SELECT id, v FROM a;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-  }
+  BuildDatabase(source, {"CREATE TABLE a(id INTEGER PRIMARY KEY, v TEXT)", "CREATE TABLE b(id INTEGER PRIMARY KEY, v TEXT)",
+                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400000) "
+                         "INSERT INTO a SELECT i, printf('row %d of a', i) FROM n",
+                         "INSERT INTO b SELECT id, v FROM a"});
   const std::string output = dir.File("out.db");
   const std::string log = dir.File("log");
   const pid_t child = fork();

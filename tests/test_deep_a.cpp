@@ -367,6 +367,9 @@ std::string PageOf(const std::string& path, uint64_t n, uint32_t pageSize) {
 uint16_t Be16(const std::string& page, size_t at) {
   return static_cast<uint16_t>((static_cast<uint8_t>(page[at]) << 8) | static_cast<uint8_t>(page[at + 1]));
 }
+uint32_t Be32(const std::string& page, size_t at) {
+  return (uint32_t{Be16(page, at)} << 16) | Be16(page, at + 2);
+}
 
 TEST(DeepBitFlips, DamagedPointersCountsChildNumbersAndHeadersAreMended) {
   TempDir dir;
@@ -382,10 +385,7 @@ TEST(DeepBitFlips, DamagedPointersCountsChildNumbersAndHeadersAreMended) {
   const auto want = RowTexts(db, "SELECT * FROM t");
   // A leaf in the middle of the tree, through the root's third cell.
   const uint16_t thirdCell = Be16(rootPage, 12 + 2 * 2);
-  const uint32_t leaf = (static_cast<uint8_t>(rootPage[thirdCell]) << 24) |
-                        (static_cast<uint8_t>(rootPage[thirdCell + 1]) << 16) |
-                        (static_cast<uint8_t>(rootPage[thirdCell + 2]) << 8) |
-                        static_cast<uint8_t>(rootPage[thirdCell + 3]);
+  const uint32_t leaf = Be32(rootPage, thirdCell);
   const std::string leafPage = PageOf(db, leaf, 1024);
   ASSERT_EQ(leafPage[0], 13);
   const uint16_t cells = Be16(leafPage, 3);
@@ -459,10 +459,7 @@ TEST(DeepBitFlips, ALostLeafIsNotReplacedByItsSibling) {
   // A child whose number is one bit away from another child's.
   const uint16_t count = Be16(rootPage, 3);
   std::vector<uint32_t> children;
-  for (uint16_t i = 0; i < count; ++i) {
-    const uint16_t cell = Be16(rootPage, 12 + 2 * i);
-    children.push_back((static_cast<uint8_t>(rootPage[cell + 2]) << 8) | static_cast<uint8_t>(rootPage[cell + 3]));
-  }
+  for (uint16_t i = 0; i < count; ++i) children.push_back(Be32(rootPage, Be16(rootPage, 12 + 2 * i)));
   uint32_t leaf = 0;
   for (size_t i = 1; i + 1 < children.size() && leaf == 0; ++i)
     if (std::find(children.begin(), children.end(), children[i] ^ 1u) != children.end()) leaf = children[i];

@@ -264,10 +264,7 @@ TEST(HostileSave, TablesOverOneTreeShareItAFewTimesAtMost) {
   WriteFile(dir.File("shared.db"), TablesOverOneTree(10, 40));
   CountedScan scan(dir.File("shared.db"));
   ASSERT_EQ(scan.session.tree.Children(scan.session.tablesRoot).size(), 40u);
-  scan.session.tree.SetChecked(scan.session.fileItem, true);
-  scan.session.outputPathOverride = dir.File("out.db");
-  scan.session.StartSave();
-  scan.session.WaitForWorker();
+  scan.SaveAll(dir.File("out.db"));
   EXPECT_FALSE(scan.session.lastSave.failed);
   EXPECT_EQ(RowsInOutput(dir.File("out.db")), int64_t{kPageShareLimit} * 1000) << "forty copies of the tree";
   // The tables past the few that share the root are not written at all.
@@ -299,10 +296,7 @@ TEST(HostileSave, Sqlite2TablesOverOneTreeShareItAFewTimesAtMost) {
   WriteFile(dir.File("shared2.db"), f.bytes());
   CountedScan scan(dir.File("shared2.db"));
   ASSERT_EQ(scan.session.tree.Children(scan.session.tablesRoot).size(), 12u);
-  scan.session.tree.SetChecked(scan.session.fileItem, true);
-  scan.session.outputPathOverride = dir.File("out.db");
-  scan.session.StartSave();
-  scan.session.WaitForWorker();
+  scan.SaveAll(dir.File("out.db"));
   EXPECT_FALSE(scan.session.lastSave.failed);
   EXPECT_EQ(RowsInOutput(dir.File("out.db")), int64_t{kPageShareLimit} * 40);
 }
@@ -414,10 +408,7 @@ TEST(HostileSchema, AStatementOfMegabytesIsRefusedByItsLengthAtTheSave) {
               db.SchemaCell(2, "index", "i", 0, "CREATE INDEX i ON t(" + columns + ")")});
   WriteFile(dir.File("index.db"), db.Bytes());
   CountedScan scan(dir.File("index.db"));
-  scan.session.tree.SetChecked(scan.session.fileItem, true);
-  scan.session.outputPathOverride = dir.File("out.db");
-  scan.session.StartSave();
-  scan.session.WaitForWorker();
+  scan.SaveAll(dir.File("out.db"));
   EXPECT_EQ(RowsInOutput(dir.File("out.db")), 1);
   EXPECT_TRUE(scan.observer.HasLog("Error: statement too long"));
 }

@@ -240,6 +240,13 @@ struct CountedScan {
     session.StartPreview(item);
     session.WaitForWorker();
   }
+  // Checks every object and saves them into out.
+  void SaveAll(const std::string& out) {
+    session.tree.SetChecked(session.fileItem, true);
+    session.outputPathOverride = out;
+    session.StartSave();
+    session.WaitForWorker();
+  }
 
   RecordingObserver observer;
   RecoverySession session;
