@@ -73,7 +73,7 @@ bool RowEmitter::TakePage(uint32_t page) {
   return false;
 }
 
-void RowEmitter::Skip() {
+void RowEmitter::CountCell() {
   if (options_.insertMode) {
     ++session_.entryCount;
     session_.SetProgressPos(static_cast<uint32_t>(session_.progressCounter++));
@@ -84,7 +84,7 @@ void RowEmitter::Skip() {
 
 bool RowEmitter::Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize,
                       CellKind kind) {
-  Skip();
+  CountCell();
   if (!Decode(page, cellOffset, cellSize, kind)) return true;
   // In table order the record's own count of values no longer says which
   // entries it set.
@@ -211,7 +211,7 @@ bool RowRecovery::Leaf(uint32_t page, const PageHeader& header) {
   for (size_t i = 0; i < cells.offsets.size(); ++i) {
     if (StopRequested()) return false;
     if (bounds.repeat[i]) {
-      emitter_.Skip();
+      emitter_.CountCell();
       continue;
     }
     const ByteView cell = bounds.end[i] != 0 ? bytes.Sub(0, bounds.end[i]) : bytes;

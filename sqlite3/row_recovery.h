@@ -63,8 +63,9 @@ class RowEmitter {
   // hands the row on; false when the job's value budget ran out (the
   // message is shown).
   bool Cell(uint32_t pageNumber, const ByteView& page, uint16_t cellOffset, uint32_t cellSize, CellKind kind);
-  // Counts a cell that is not read (the progress moves on).
-  void Skip();
+  // Counts a cell and moves the progress on (Cell does it too; alone for a
+  // cell that is not read).
+  void CountCell();
   // The share of `page` for this table (see PageShares); false: skip it.
   bool TakePage(uint32_t page);
   RecoverySession& session() { return session_; }
